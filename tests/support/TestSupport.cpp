@@ -15,6 +15,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace brz::test {
 
