@@ -100,7 +100,12 @@ static std::string EnvOr(const char* name, const std::string& fallback) {
   return v && *v ? v : fallback;
 }
 
-std::string BinaryDir() { return EnvOr("BRZ_BINARY_DIR", "build"); }
+// Test executables live in the build directory beside the program.
+std::string BinaryDir() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return EnvOr("BRZ_BINARY_DIR", ec ? "build" : self.parent_path().string());
+}
 std::string SourceDir() { return EnvOr("BRZ_SOURCE_DIR", "."); }
 std::string BrzmqttPath() { return BinaryDir() + "/brzmqtt"; }
 
