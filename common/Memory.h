@@ -27,9 +27,8 @@ void RunQuietly(F&& fn) noexcept {
 // by the destructor already sees an empty reference.
 template <class T, class D>
 void FreeAndClear(std::unique_ptr<T, D>& ref) {
-  std::unique_ptr<T, D> doomed(std::move(ref));
-  ref = nullptr;
-  doomed.reset();
+  T* doomed = ref.release();
+  if (doomed) ref.get_deleter()(doomed);
 }
 
 // Drops this reference (empties it first); the object goes when its last reference goes.

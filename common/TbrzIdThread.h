@@ -53,6 +53,17 @@ class TbrzIdThread {
   // is terminated).
   virtual bool HandleRunException(std::exception_ptr error);
   void SetIsExecuting(bool value) { FIsExecuting.store(value); }
+  // Sets IsExecuting for the lifetime of the scope (cleared also when the handler raises).
+  class TExecutingScope {
+   public:
+    explicit TExecutingScope(TbrzIdThread& thread) : FThread(thread) { FThread.SetIsExecuting(true); }
+    ~TExecutingScope() { FThread.SetIsExecuting(false); }
+    TExecutingScope(const TExecutingScope&) = delete;
+    TExecutingScope& operator=(const TExecutingScope&) = delete;
+
+   private:
+    TbrzIdThread& FThread;
+  };
   // Sleeps up to duration, waking at once on Terminate; false when terminated.
   bool SleepFor(std::chrono::milliseconds duration);
   // Terminate and join (detach on the own thread). Safe to call more than once.
