@@ -139,9 +139,8 @@ void InflateMessage(TBytes& aData, TBytes& aHistory, bool aContextTakeOver, size
     // All input consumed with room left but no end of stream: the message was cut short.
     if (i.Z.avail_in == 0 && i.Z.avail_out > 0) RaiseInflate(Z_BUF_ERROR);
   }
-  // A peer may close its message with a final block of its own, leaving our tail unread; anything
-  // beyond that is not part of the message.
-  if (i.Z.avail_in > kDeflateTailSize) RaiseInflate(Z_DATA_ERROR);
+  // A peer may end its message with a final block of its own (and padding); what follows the end of the
+  // stream, our tail included, is ignored as other peers do.
   out.resize(produced);
 
   if (aContextTakeOver) AppendHistory(aHistory, out);

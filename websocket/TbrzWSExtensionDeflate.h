@@ -41,7 +41,7 @@ struct TbrzDeflateParams {
 void DeflateMessage(TBytes& aData, TBytes& aHistory, const TbrzDeflateParams& aParams);
 
 // Decompresses aData in place (left untouched when empty); the output may not exceed aMaxSize bytes.
-// A message that is corrupt, cut short or followed by stray bytes raises EZDecompressionError.
+// A message that is corrupt or cut short raises EZDecompressionError.
 void InflateMessage(TBytes& aData, TBytes& aHistory, bool aContextTakeOver, size_t aMaxSize);
 
 // Removes the closing tail of a compressed message; an output of kDeflateTailSize bytes or fewer
