@@ -1,0 +1,648 @@
+#include "mqtt/TbrzWSProtocol_MQTT_ClientCore.h"
+
+#include <chrono>
+#include <limits>
+#include <thread>
+
+#include "common/Exception.h"
+#include "common/Memory.h"
+#include "common/Time.h"
+#include "mqtt/EngineMessages.h"
+
+namespace brz {
+
+// Lets a running retry tick finish before the engine goes, and keeps later ticks out.
+struct TbrzWSProtocol_MQTT_ClientCore::TTimerGuard {
+  std::mutex Lock;  // held for the whole tick
+  bool Alive = true;
+};
+
+namespace {
+
+int64_t WholeSeconds(uint64_t aFrom, uint64_t aTo) {
+  return aTo >= aFrom ? static_cast<int64_t>((aTo - aFrom) / 1000) : static_cast<int64_t>((aFrom - aTo) / 1000);
+}
+
+int32_t SecondsToMilliseconds(int32_t aSeconds) {
+  constexpr int32_t limit = std::numeric_limits<int32_t>::max() / 1000;
+  if (aSeconds > limit) return limit * 1000;
+  return aSeconds * 1000;
+}
+
+}  // namespace
+
+void TbrzWSMQTTReceivedPacket::CopyFrom(TbrzWSMQTTMessage& aCodec) {
+  ControlPacket = aCodec.FixedHeader().ControlPacket();
+  QoS = aCodec.FixedHeader().QoS();
+  auto copyAck = [this](auto& aAck) {
+    PacketIdentifier = aAck.PacketIdentifier();
+    ReasonCode = aAck.ReasonCode();
+    ReasonName = aAck.ReasonName();
+    AckProperties = aAck.Properties();
+  };
+  switch (ControlPacket) {
+    case TmqttControlPacket::mtcpCONNACK: CONNACK = aCodec.CONNACK(); break;
+    case TmqttControlPacket::mtcpPUBLISH: PUBLISH = aCodec.PUBLISH(); break;
+    case TmqttControlPacket::mtcpPUBACK: copyAck(aCodec.PUBACK()); break;
+    case TmqttControlPacket::mtcpPUBREC: copyAck(aCodec.PUBREC()); break;
+    case TmqttControlPacket::mtcpPUBREL: copyAck(aCodec.PUBREL()); break;
+    case TmqttControlPacket::mtcpPUBCOMP: copyAck(aCodec.PUBCOMP()); break;
+    case TmqttControlPacket::mtcpSUBACK: Codes = aCodec.SUBACK(); break;
+    case TmqttControlPacket::mtcpUNSUBACK: Codes = aCodec.UNSUBACK(); break;
+    case TmqttControlPacket::mtcpDISCONNECT: DISCONNECT = aCodec.DISCONNECT(); break;
+    case TmqttControlPacket::mtcpAUTH: AUTH = aCodec.AUTH(); break;
+    default: break;
+  }
+}
+
+TbrzWSProtocol_MQTT_ClientCore::TbrzWSProtocol_MQTT_ClientCore() : FTimerGuard(std::make_shared<TTimerGuard>()) {}
+
+TbrzWSProtocol_MQTT_ClientCore::~TbrzWSProtocol_MQTT_ClientCore() { ShutdownEngine(); }
+
+void TbrzWSProtocol_MQTT_ClientCore::ShutdownEngine() {
+  {
+    std::lock_guard<std::mutex> tick(FTimerGuard->Lock);
+    FTimerGuard->Alive = false;
+  }
+  std::lock_guard<std::mutex> guard(FQoSTimerLock);
+  FreeTimer(FQoSTimer);
+  for (auto& timer : FRetiredTimers) FreeTimer(timer);
+  FRetiredTimers.clear();
+}
+
+// ---- codecs, identifiers, sending
+
+std::shared_ptr<TbrzWSMQTTMessage> TbrzWSProtocol_MQTT_ClientCore::CurrentMessage() {
+  std::shared_ptr<TbrzWSMQTTMessage> codec;
+  {
+    std::lock_guard<std::mutex> guard(FMessageLock);
+    if (FWSConnection.load() && FConnectionMessage) {
+      codec = FConnectionMessage;
+    } else {
+      if (!FWSMessage) FWSMessage = std::make_shared<TbrzWSMQTTMessage>();
+      codec = FWSMessage;
+    }
+  }
+  TbrzLock lock(codec->CS());
+  codec->SetMQTTVersion(FMQTTVersion.load());
+  return codec;
+}
+
+uint16_t TbrzWSProtocol_MQTT_ClientCore::NextPacketIdentifier() {
+  uint16_t current = FPacketIdentifier.load();
+  uint16_t next = 0;
+  do {
+    next = current == 65535 ? 1 : static_cast<uint16_t>(current + 1);
+  } while (!FPacketIdentifier.compare_exchange_weak(current, next));
+  return next;
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::SendPacket(const TBytes& aPacket) {
+  TbrzLock guard(FSendLock);
+  TbrzMemoryStream stream(aPacket);
+  stream.SetPosition(0);
+  WritePacketStream(stream);
+}
+
+// ---- API
+
+void TbrzWSProtocol_MQTT_ClientCore::Connect() {
+  ApplyKeepAlive(FHeartBeat.Enabled, FHeartBeat.Interval);
+  std::shared_ptr<TbrzWSMQTTMessage> codec = CurrentMessage();
+  TBytes packet;
+  {
+    TbrzLock lock(codec->CS());
+    codec->SetConnectProperties(FConnectProperties);
+    codec->SetWillProperties(FLastWillTestament.WillProperties);
+    packet = codec->DoConnect(FAuthentication.Enabled, FAuthentication.UserName, FAuthentication.Password,
+                              FLastWillTestament.Enabled, FLastWillTestament.Topic, FLastWillTestament.Text,
+                              FLastWillTestament.QoS, FLastWillTestament.Retain, FHeartBeat.Enabled,
+                              FHeartBeat.Interval);
+  }
+  SendPacket(packet);
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::Ping() { SendPacket(CurrentMessage()->DoPing()); }
+
+uint16_t TbrzWSProtocol_MQTT_ClientCore::Publish(const std::string& aTopic, const std::string& aText, TmqttQoS aQoS,
+                                                 bool aRetain, const TbrzWSMQTTPublish_Properties* aPublishProperties) {
+  uint16_t identifier = NextPacketIdentifier();
+  PublishText(identifier, aTopic, aText, aQoS, aRetain, true, aPublishProperties);
+  return identifier;
+}
+
+uint16_t TbrzWSProtocol_MQTT_ClientCore::Publish(const std::string& aTopic, TbrzMemoryStream& aStream, TmqttQoS aQoS,
+                                                 bool aRetain, const TbrzWSMQTTPublish_Properties* aPublishProperties) {
+  uint16_t identifier = NextPacketIdentifier();
+  PublishStream(identifier, aTopic, aStream, aQoS, aRetain, true, aPublishProperties);
+  return identifier;
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::PublishText(uint16_t aPacketIdentifier, const std::string& aTopic,
+                                                 const std::string& aText, TmqttQoS aQoS, bool aRetain, bool aQueue,
+                                                 const TbrzWSMQTTPublish_Properties* aPublishProperties) {
+  if (aQueue) QueueQoSItem(aPacketIdentifier, aTopic, aText, aQoS, aRetain, aPublishProperties);
+  std::shared_ptr<TbrzWSMQTTMessage> codec = CurrentMessage();
+  TBytes packet;
+  {
+    // The properties travel with this packet only: set and build under one hold of the codec.
+    TbrzLock lock(codec->CS());
+    if (aPublishProperties) {
+      codec->SetPUBLISHProperties(*aPublishProperties);
+      codec->PUBLISHProperties().SetEnabled(true);
+    }
+    packet = codec->DoPublish(aPacketIdentifier, aTopic, aText, aQoS, aRetain, false);
+  }
+  SendPacket(packet);
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::PublishStream(uint16_t aPacketIdentifier, const std::string& aTopic,
+                                                   TbrzMemoryStream& aStream, TmqttQoS aQoS, bool aRetain, bool aQueue,
+                                                   const TbrzWSMQTTPublish_Properties* aPublishProperties) {
+  if (aQueue) QueueQoSStreamItem(aPacketIdentifier, aTopic, aStream, aQoS, aRetain, aPublishProperties);
+  std::shared_ptr<TbrzWSMQTTMessage> codec = CurrentMessage();
+  TBytes packet;
+  {
+    TbrzLock lock(codec->CS());
+    if (aPublishProperties) {
+      codec->SetPUBLISHProperties(*aPublishProperties);
+      codec->PUBLISHProperties().SetEnabled(true);
+    }
+    packet = codec->DoPublish(aPacketIdentifier, aTopic, aStream, aQoS, aRetain, false);
+  }
+  SendPacket(packet);
+}
+
+bool TbrzWSProtocol_MQTT_ClientCore::PublishAndWait(const std::string& aTopic, const std::string& aText,
+                                                    TmqttQoS aQoS, bool aRetain,
+                                                    const TbrzWSMQTTPublish_Properties* aPublishProperties,
+                                                    int32_t aTimeout) {
+  struct TWaitScope {
+    std::atomic<bool>& Flag;
+    ~TWaitScope() { Flag.store(false); }
+  } scope{FWaitResponse};
+  FLastPUBACK.store(0);
+  FLastPUBCOMP.store(0);
+  FWaitResponse.store(true);
+  TbrzTCPConnection_Base* connection = FWSConnection.load();
+  uint16_t identifier = NextPacketIdentifier();
+  PublishText(identifier, aTopic, aText, aQoS, aRetain, false, aPublishProperties);
+  return WaitForAcknowledgement(identifier, aQoS, aTimeout, connection);
+}
+
+bool TbrzWSProtocol_MQTT_ClientCore::PublishAndWait(const std::string& aTopic, TbrzMemoryStream& aStream,
+                                                    TmqttQoS aQoS, bool aRetain,
+                                                    const TbrzWSMQTTPublish_Properties* aPublishProperties,
+                                                    int32_t aTimeout) {
+  struct TWaitScope {
+    std::atomic<bool>& Flag;
+    ~TWaitScope() { Flag.store(false); }
+  } scope{FWaitResponse};
+  FLastPUBACK.store(0);
+  FLastPUBCOMP.store(0);
+  FWaitResponse.store(true);
+  TbrzTCPConnection_Base* connection = FWSConnection.load();
+  uint16_t identifier = NextPacketIdentifier();
+  PublishStream(identifier, aTopic, aStream, aQoS, aRetain, false, aPublishProperties);
+  return WaitForAcknowledgement(identifier, aQoS, aTimeout, connection);
+}
+
+bool TbrzWSProtocol_MQTT_ClientCore::WaitForAcknowledgement(uint16_t aPacketIdentifier, TmqttQoS aQoS,
+                                                            int32_t aTimeout, TbrzTCPConnection_Base* aConnection) {
+  if (aQoS == TmqttQoS::mtqsAtMostOnce) return true;
+  const uint32_t limit = static_cast<uint32_t>(aTimeout);
+  const uint32_t start = static_cast<uint32_t>(TickCount64());
+  do {
+    if (aQoS == TmqttQoS::mtqsAtLeastOnce && FLastPUBACK.load() == aPacketIdentifier) return true;
+    if (aQoS == TmqttQoS::mtqsExactlyOnce && FLastPUBCOMP.load() == aPacketIdentifier) return true;
+    // Not queued, never re-sent: without the connection it went out on, no acknowledgement can come.
+    if (!aConnection || FWSConnection.load() != aConnection) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  } while (static_cast<uint32_t>(static_cast<uint32_t>(TickCount64()) - start) < limit);
+  return false;
+}
+
+uint16_t TbrzWSProtocol_MQTT_ClientCore::Subscribe(const std::string& aTopic, TmqttQoS aQoS,
+                                                   const TbrzWSMQTTSubscribe_Properties* aSubscribeProperties) {
+  uint16_t identifier = NextPacketIdentifier();
+  TbrzWSTopics topics;
+  topics.Add(aTopic, aQoS);
+  std::shared_ptr<TbrzWSMQTTMessage> codec = CurrentMessage();
+  TBytes packet;
+  {
+    TbrzLock lock(codec->CS());
+    if (aSubscribeProperties) {
+      codec->SetSubscribeProperties(*aSubscribeProperties);
+      codec->SubscribeProperties().SetEnabled(true);
+    }
+    packet = codec->DoSubscribe(identifier, topics);
+  }
+  SendPacket(packet);
+  return identifier;
+}
+
+uint16_t TbrzWSProtocol_MQTT_ClientCore::Subscribe(const TbrzWSTopics& aTopics) {
+  uint16_t identifier = NextPacketIdentifier();
+  SendPacket(CurrentMessage()->DoSubscribe(identifier, aTopics));
+  return identifier;
+}
+
+uint16_t TbrzWSProtocol_MQTT_ClientCore::UnSubscribe(const std::string& aTopic,
+                                                     const TbrzWSMQTTUnsubscribe_Properties* aUnsubscribeProperties) {
+  uint16_t identifier = NextPacketIdentifier();
+  TbrzWSTopics topics;
+  topics.Add(aTopic);
+  std::shared_ptr<TbrzWSMQTTMessage> codec = CurrentMessage();
+  TBytes packet;
+  {
+    TbrzLock lock(codec->CS());
+    if (aUnsubscribeProperties) {
+      codec->SetUnsubscribeProperties(*aUnsubscribeProperties);
+      codec->UnsubscribeProperties().SetEnabled(true);
+    }
+    packet = codec->DoUnSubscribe(identifier, topics);
+  }
+  SendPacket(packet);
+  return identifier;
+}
+
+uint16_t TbrzWSProtocol_MQTT_ClientCore::UnSubscribe(const TbrzWSTopics& aTopics) {
+  uint16_t identifier = NextPacketIdentifier();
+  SendPacket(CurrentMessage()->DoUnSubscribe(identifier, aTopics));
+  return identifier;
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::Disconnect() { Disconnect(0, nullptr); }
+
+void TbrzWSProtocol_MQTT_ClientCore::Disconnect(int32_t aReasonCode,
+                                                const TbrzWSMQTTDisconnect_Properties* aDisconnectProperties) {
+  std::shared_ptr<TbrzWSMQTTMessage> codec = CurrentMessage();
+  TBytes packet;
+  {
+    TbrzLock lock(codec->CS());
+    if (aDisconnectProperties) {
+      codec->SetDISCONNECTProperties(*aDisconnectProperties);
+      codec->DISCONNECTProperties().SetEnabled(true);
+    }
+    packet = codec->DoDisconnect(aReasonCode);
+  }
+  SendPacket(packet);
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::Auth(bool aReAuthenticate, const TbrzWSMQTTAuth_Properties* aAuthProperties) {
+  std::shared_ptr<TbrzWSMQTTMessage> codec = CurrentMessage();
+  TBytes packet;
+  {
+    TbrzLock lock(codec->CS());
+    if (aAuthProperties) {
+      codec->SetAUTHProperties(*aAuthProperties);
+      codec->AUTHProperties().SetEnabled(true);
+    }
+    packet = codec->DoAuth(aReAuthenticate);
+  }
+  SendPacket(packet);
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::WriteData(const std::string& /*aText*/) {}
+
+// ---- QoS list and retry timer
+
+TbrzWSMQTTQoSList& TbrzWSProtocol_MQTT_ClientCore::QoSList() {
+  std::lock_guard<std::mutex> guard(FQoSListLock);
+  if (!FQoSList) FQoSList = std::make_unique<TbrzWSMQTTQoSList>();
+  return *FQoSList;
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::QueueQoSItem(uint16_t aPacketIdentifier, const std::string& aTopic,
+                                                  const std::string& aText, TmqttQoS aQoS, bool aRetain,
+                                                  const TbrzWSMQTTPublish_Properties* aPublishProperties) {
+  QoSList().QueueQoSItem(aPacketIdentifier, aTopic, aText, aQoS, aRetain, aPublishProperties);
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::QueueQoSStreamItem(uint16_t aPacketIdentifier, const std::string& aTopic,
+                                                        TbrzMemoryStream& aStream, TmqttQoS aQoS, bool aRetain,
+                                                        const TbrzWSMQTTPublish_Properties* aPublishProperties) {
+  QoSList().QueueQoSStreamItem(aPacketIdentifier, aTopic, aStream, aQoS, aRetain, aPublishProperties);
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::DeleteQoSItem(uint16_t aPacketIdentifier) {
+  QoSList().DeleteQoSItem(aPacketIdentifier);
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::StartQoSTimer() {
+  if (FQoS.Level == TmqttQoS::mtqsAtMostOnce) return;
+  std::lock_guard<std::mutex> guard(FQoSTimerLock);
+  for (auto& timer : FRetiredTimers) FreeTimer(timer);
+  FRetiredTimers.clear();
+  if (!FQoSTimer) {
+    const int32_t interval = SecondsToMilliseconds(FQoS.Interval);
+    FQoSTimer = std::make_unique<TbrzTimer>(interval, false);
+    FQoSTimer->SetDebugName(SMQTTQoSTimerName);
+    std::shared_ptr<TTimerGuard> tickGuard = FTimerGuard;
+    FQoSTimer->SetOnTimer([this, tickGuard](TbrzTimer&) {
+      std::lock_guard<std::mutex> tick(tickGuard->Lock);
+      if (!tickGuard->Alive) return;
+      QoSTimerTick();
+    });
+    FQoSTimer->SetOnException([this, tickGuard](TbrzTimer&, const Exception& E) {
+      std::lock_guard<std::mutex> tick(tickGuard->Lock);
+      if (!tickGuard->Alive) return;
+      QoSTimerException(E);
+    });
+  }
+  if (FQoSTimer->Interval() > 0 && !FQoSTimer->Enabled()) FQoSTimer->SetEnabled(true);
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::StopQoSTimer() {
+  std::lock_guard<std::mutex> guard(FQoSTimerLock);
+  if (!FQoSTimer) return;
+  // Never wait here: a tick may be sending on the thread that reports the disconnect.
+  FQoSTimer->Terminate();
+  FRetiredTimers.push_back(std::move(FQoSTimer));
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::QoSTimerTick() { ResendQoSItems(); }
+
+void TbrzWSProtocol_MQTT_ClientCore::QoSTimerException(const Exception& E) {
+  RaiseEngineException(FWSConnection.load(), E.Message(), &E);
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::ResendQoSItems() {
+  TbrzWSMQTTQoSList& list = QoSList();
+  TbrzLock guard(list.CS());
+  for (int32_t index = 0; index < list.Count(); ++index) {
+    TbrzWSMQTTQoSItem& item = list.Item(index);
+    if (item.AgeSeconds() <= FQoS.Timeout) continue;
+    // The retry is the same message: same identifier, topic, payload and properties.
+    if (item.ItemType() == TbrzWSMQTTItemType::mqttStream) {
+      PublishStream(item.PacketIdentifier(), item.Topic(), item.Stream(), item.QoS(), item.Retain(), false,
+                    item.PublishProperties());
+    } else {
+      PublishText(item.PacketIdentifier(), item.Topic(), item.Text(), item.QoS(), item.Retain(), false,
+                  item.PublishProperties());
+    }
+  }
+}
+
+// ---- transport notifications
+
+void TbrzWSProtocol_MQTT_ClientCore::HandleTransportConnect(TbrzTCPConnection_Base* aConnection) {
+  {
+    std::lock_guard<std::mutex> guard(FMessageLock);
+    FConnectionMessage = std::make_shared<TbrzWSMQTTMessage>();
+    FWSConnection.store(aConnection);
+  }
+  FFirstPing.store(0);
+  FLastPing.store(0);
+  FLastPong.store(0);
+  StartQoSTimer();
+  PrepareConnect(aConnection, *CurrentMessage());
+  Connect();
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::PrepareConnect(TbrzTCPConnection_Base* aConnection, TbrzWSMQTTMessage& aCodec) {
+  bool cleanSession = true;
+  std::string identifier;
+  {
+    TbrzLock lock(aCodec.CS());
+    identifier = aCodec.ClientId();
+  }
+  if (!OnMQTTBeforeConnect) {
+    // Every CONNECT then carries a freshly generated identifier.
+    TbrzLock lock(aCodec.CS());
+    aCodec.SetClientId({});
+    return;
+  }
+  OnMQTTBeforeConnect(aConnection, cleanSession, identifier);
+  TbrzLock lock(aCodec.CS());
+  if (cleanSession && identifier == aCodec.ClientId()) identifier.clear();
+  aCodec.SetCleanSession(cleanSession);
+  aCodec.SetClientId(identifier);
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::InspectReceivedData(TbrzTCPConnection_Base* aConnection,
+                                                         const TbrzMemoryStream& aData) {
+  if (!FWaitResponse.load()) return;
+  // A raw TCP chunk need not start at a packet boundary; there the dispatcher notes the
+  // acknowledgements from the reassembled packets instead.
+  if (IsTCPTransport(aConnection)) return;
+  TbrzWSMQTTMessage scratch;
+  scratch.SetMQTTVersion(FMQTTVersion.load());
+  TbrzMemoryStream copy(aData.Bytes());
+  // Only a look ahead: malformed data is reported by the normal delivery that follows.
+  RunQuietly([&] {
+    while (copy.Position() < copy.Size() && scratch.Read(copy)) {
+      TmqttControlPacket type = scratch.FixedHeader().ControlPacket();
+      if (type == TmqttControlPacket::mtcpPUBACK) FLastPUBACK.store(scratch.PUBACK().PacketIdentifier());
+      if (type == TmqttControlPacket::mtcpPUBCOMP) FLastPUBCOMP.store(scratch.PUBCOMP().PacketIdentifier());
+    }
+  });
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::HandleReceivedData(TbrzTCPConnection_Base* aConnection,
+                                                        const TbrzMemoryStream& aData) {
+  std::shared_ptr<TbrzWSMQTTMessage> codec = CurrentMessage();
+  const bool tcp = IsTCPTransport(aConnection);
+  TbrzMemoryStream stream(aData.Bytes());
+  stream.SetPosition(0);
+  bool stop = false;
+  while (!stop && stream.Position() < stream.Size()) {
+    TbrzWSMQTTReceivedPacket packet;
+    {
+      TbrzLock lock(codec->CS());
+      const bool decoded = tcp ? codec->ReadTCP(stream) : codec->Read(stream);
+      if (!decoded) break;
+      packet.CopyFrom(*codec);
+    }
+    Dispatch(aConnection, packet, stop);
+  }
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::Dispatch(TbrzTCPConnection_Base* aConnection,
+                                              const TbrzWSMQTTReceivedPacket& aPacket, bool& aStop) {
+  const auto identifier = static_cast<uint16_t>(aPacket.PacketIdentifier);
+  switch (aPacket.ControlPacket) {
+    case TmqttControlPacket::mtcpCONNACK:
+      HandleConnack(aConnection, aPacket.CONNACK);
+      break;
+    case TmqttControlPacket::mtcpPUBLISH: {
+      RaiseMQTTPublish(aConnection, aPacket.PUBLISH);
+      const auto publishIdentifier = static_cast<uint16_t>(aPacket.PUBLISH.PacketIdentifier());
+      if (aPacket.QoS == TmqttQoS::mtqsAtLeastOnce) SendPacket(CurrentMessage()->DoPubAck(publishIdentifier));
+      if (aPacket.QoS == TmqttQoS::mtqsExactlyOnce) SendPacket(CurrentMessage()->DoPubRec(publishIdentifier));
+      break;
+    }
+    case TmqttControlPacket::mtcpPUBACK:
+      DeleteQoSItem(identifier);
+      FLastPUBACK.store(identifier);
+      RaiseMQTTPubAck(aConnection, aPacket);
+      break;
+    case TmqttControlPacket::mtcpPUBREC:
+      RaiseMQTTPubRec(aConnection, aPacket);
+      SendPacket(CurrentMessage()->DoPubRel(identifier));
+      break;
+    case TmqttControlPacket::mtcpPUBREL:
+      RaiseMQTTPubRel(aConnection, aPacket);
+      SendPacket(CurrentMessage()->DoPubComp(identifier));
+      break;
+    case TmqttControlPacket::mtcpPUBCOMP:
+      DeleteQoSItem(identifier);
+      FLastPUBCOMP.store(identifier);
+      RaiseMQTTPubComp(aConnection, aPacket);
+      break;
+    case TmqttControlPacket::mtcpSUBACK:
+      RaiseMQTTSubscribe(aConnection, aPacket.Codes);
+      break;
+    case TmqttControlPacket::mtcpUNSUBACK:
+      RaiseMQTTUnSubscribe(aConnection, aPacket.Codes);
+      break;
+    case TmqttControlPacket::mtcpPINGRESP:
+      FLastPong.store(TickCount64());
+      RaiseMQTTPing(aConnection);
+      break;
+    case TmqttControlPacket::mtcpDISCONNECT:
+      // The broker ends the session: nothing after it on this connection is processed.
+      CloseConnection(aConnection);
+      RaiseMQTTDisconnect(aConnection, aPacket.DISCONNECT);
+      aStop = true;
+      break;
+    case TmqttControlPacket::mtcpAUTH:
+      RaiseMQTTAuth(aConnection, aPacket.AUTH);
+      break;
+    default:
+      break;
+  }
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::HandleConnack(TbrzTCPConnection_Base* aConnection,
+                                                   const TbrzWSMQTTCONNACK& aConnack) {
+  if (!aConnack.Session()) {
+    FPacketIdentifier.store(0);
+    QoSList().Clear();
+  }
+  if (OnMQTTConnect)
+    OnMQTTConnect(aConnection, aConnack.Session(), aConnack.ReasonCode(), aConnack.ReasonName(),
+                  aConnack.CONNACKProperties());
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::HandleTransportDisconnect(TbrzTCPConnection_Base* aConnection, int32_t aCode) {
+  std::shared_ptr<TbrzWSMQTTMessage> codec;
+  {
+    std::lock_guard<std::mutex> guard(FMessageLock);
+    if (FWSConnection.load() == aConnection) codec = FConnectionMessage;
+  }
+  TbrzWSMQTTDISCONNECT last;
+  if (codec) {
+    TbrzLock lock(codec->CS());
+    last = codec->DISCONNECT();
+  }
+  RaiseMQTTDisconnect(aConnection, last);
+  {
+    std::shared_ptr<TbrzWSMQTTMessage> spare;
+    {
+      std::lock_guard<std::mutex> guard(FMessageLock);
+      spare = FWSMessage;
+    }
+    if (spare) spare->Clear();
+  }
+  StopQoSTimer();
+  TransportDisconnected(aConnection, aCode);
+  std::lock_guard<std::mutex> guard(FMessageLock);
+  if (FWSConnection.load() == aConnection) {
+    FWSConnection.store(nullptr);
+    FConnectionMessage.reset();
+  }
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::TransportDisconnected(TbrzTCPConnection_Base* /*aConnection*/,
+                                                           int32_t /*aCode*/) {}
+
+bool TbrzWSProtocol_MQTT_ClientCore::DoProtocolHeartBeat(TbrzTCPConnection_Base* /*aConnection*/) {
+  if (!FHeartBeat.Enabled) return false;
+  const int32_t timeout = FHeartBeat.Timeout;
+  const int32_t interval = FHeartBeat.Interval;
+  const uint64_t now = TickCount64();
+  if (timeout > 0) {
+    const uint64_t lastPing = FLastPing.load();
+    const uint64_t lastPong = FLastPong.load();
+    const bool overdue = lastPing > lastPong && (lastPong == 0 || WholeSeconds(lastPong, lastPing) >= timeout);
+    if (overdue) {
+      if (interval >= timeout && WholeSeconds(lastPing, now) >= timeout) throw Exception(SMQTTHeartBeatTimeout);
+      const uint64_t firstPing = FFirstPing.load();
+      if (timeout >= interval && firstPing != 0 && WholeSeconds(firstPing, now) >= timeout)
+        throw Exception(SMQTTHeartBeatTimeout);
+    } else {
+      FFirstPing.store(0);
+    }
+  }
+  // Stamped before sending, so that a quick PINGRESP is never older than its PINGREQ.
+  if (FFirstPing.load() == 0) FFirstPing.store(now);
+  FLastPing.store(now);
+  Ping();
+  return true;
+}
+
+// ---- events
+
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPing(TbrzTCPConnection_Base* aConnection) {
+  if (OnMQTTPing) OnMQTTPing(aConnection);
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPublish(TbrzTCPConnection_Base* aConnection,
+                                                      const TbrzWSMQTTPUBLISH& aPublish) {
+  if (OnMQTTPublish) OnMQTTPublish(aConnection, aPublish.Topic(), aPublish.Text(), aPublish.PUBLISHProperties());
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPubAck(TbrzTCPConnection_Base* aConnection,
+                                                     const TbrzWSMQTTReceivedPacket& aPacket) {
+  if (OnMQTTPubAck)
+    OnMQTTPubAck(aConnection, static_cast<uint16_t>(aPacket.PacketIdentifier), aPacket.ReasonCode, aPacket.ReasonName,
+                 aPacket.AckProperties);
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPubRec(TbrzTCPConnection_Base* aConnection,
+                                                     const TbrzWSMQTTReceivedPacket& aPacket) {
+  if (OnMQTTPubRec)
+    OnMQTTPubRec(aConnection, static_cast<uint16_t>(aPacket.PacketIdentifier), aPacket.ReasonCode, aPacket.ReasonName,
+                 aPacket.AckProperties);
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPubRel(TbrzTCPConnection_Base* aConnection,
+                                                     const TbrzWSMQTTReceivedPacket& aPacket) {
+  if (OnMQTTPubRel)
+    OnMQTTPubRel(aConnection, static_cast<uint16_t>(aPacket.PacketIdentifier), aPacket.ReasonCode, aPacket.ReasonName,
+                 aPacket.AckProperties);
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPubComp(TbrzTCPConnection_Base* aConnection,
+                                                      const TbrzWSMQTTReceivedPacket& aPacket) {
+  if (OnMQTTPubComp)
+    OnMQTTPubComp(aConnection, static_cast<uint16_t>(aPacket.PacketIdentifier), aPacket.ReasonCode,
+                  aPacket.ReasonName, aPacket.AckProperties);
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTSubscribe(TbrzTCPConnection_Base* aConnection,
+                                                        const TbrzWSMQTTCodesPacket& aSuback) {
+  if (OnMQTTSubscribe)
+    OnMQTTSubscribe(aConnection, static_cast<uint16_t>(aSuback.PacketIdentifier()), aSuback.Codes(),
+                    aSuback.Properties());
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTUnSubscribe(TbrzTCPConnection_Base* aConnection,
+                                                          const TbrzWSMQTTCodesPacket& aUnsuback) {
+  if (OnMQTTUnSubscribe)
+    OnMQTTUnSubscribe(aConnection, static_cast<uint16_t>(aUnsuback.PacketIdentifier()), aUnsuback.Codes(),
+                      aUnsuback.Properties());
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTDisconnect(TbrzTCPConnection_Base* aConnection,
+                                                         const TbrzWSMQTTDISCONNECT& aDisconnect) {
+  if (OnMQTTDisconnect)
+    OnMQTTDisconnect(aConnection, aDisconnect.ReasonCode(), aDisconnect.ReasonName(), aDisconnect.Properties());
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTAuth(TbrzTCPConnection_Base* aConnection, const TbrzWSMQTTAUTH& aAuth) {
+  if (OnMQTTAuth) OnMQTTAuth(aConnection, aAuth.ReasonCode(), aAuth.ReasonName(), aAuth.Properties());
+}
+
+}  // namespace brz
