@@ -65,7 +65,9 @@ void RemoveDeflateTail(TBytes& aData) {
 }
 
 void DeflateMessage(TBytes& aData, TBytes& aHistory, const TbrzDeflateParams& aParams) {
-  if (aData.empty()) return;
+  // An empty message is compressed too: it becomes the single byte 00 (an empty stored block). Sent
+  // empty but marked, a peer that keeps one stream open would take the tail it appends for the start
+  // of a block and misread every later message.
   // zlib refuses a raw window of 8; its 9-bit window never reaches back more than 250 bytes, so a peer
   // inflating with 8 bits still reads the output.
   const int windowBits = std::max(aParams.WindowBits, 9);

@@ -37,10 +37,10 @@ struct TbrzDeflateParams {
   bool ContextTakeOver = true;
 };
 
-// Compresses aData in place (left untouched when empty). Raises EZCompressionError.
+// Compresses aData in place; an empty message becomes 00. Raises EZCompressionError.
 void DeflateMessage(TBytes& aData, TBytes& aHistory, const TbrzDeflateParams& aParams);
 
-// Decompresses aData in place (left untouched when empty); the output may not exceed aMaxSize bytes.
+// Decompresses aData in place (an empty payload stays empty); the output may not exceed aMaxSize bytes.
 // A message that is corrupt or cut short raises EZDecompressionError.
 void InflateMessage(TBytes& aData, TBytes& aHistory, bool aContextTakeOver, size_t aMaxSize);
 
