@@ -56,6 +56,8 @@ class TbrzSocket {
 
   bool Connected() const;
   bool Opened() const { return Connected(); }
+  // A descriptor is open (also after the peer closed, until the socket is closed here).
+  bool HandleAllocated() const { return FFd.load() >= 0; }
 
   // Buffered input.
   size_t BufferedCount() const;

@@ -1,0 +1,121 @@
+#pragma once
+// The component line above the event base: TbrzWSComponent (attached sub-protocol objects, heartbeat
+// and keep-alive options, timer slots), TbrzWSComponent_Client (watchdog options, client writes) and
+// TbrzWSComponent_WSClient (host, port, TLS switch).
+//
+// Events of a connection that negotiated a sub-protocol go to the matching attached objects instead
+// of the component's own handlers; which objects match is decided by MatchProtocolObjects.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/TbrzTimer.h"
+#include "framework/TbrzWSComponent_Base.h"
+#include "transport/TbrzSocketOptions.h"
+
+namespace brz {
+
+struct TbrzWSHeartBeat_Options {
+  bool Enabled = false;
+  int Interval = 300;  // seconds between pings
+  int Timeout = 0;     // seconds without a pong before the connection is dropped; 0: never
+  void Assign(const TbrzWSHeartBeat_Options& other) { *this = other; }
+};
+
+struct TbrzWSWatchDogClient_Options {
+  bool Enabled = false;
+  int Interval = 10;  // seconds between reconnect attempts
+  int Attempts = 0;   // 0: unlimited
+  void Assign(const TbrzWSWatchDogClient_Options& other) { *this = other; }
+};
+
+class TbrzWSComponent : public TbrzWSComponent_Base {
+ public:
+  TbrzWSComponent();
+  ~TbrzWSComponent() override;
+
+  // Attached sub-protocol objects, in attachment order (not owned).
+  const std::vector<TbrzWSComponent_Base*>& ProtocolObjects() const { return FProtocolObjectList; }
+  // Appends the object, handing it this component's notification mode.
+  void AttachProtocolObject(TbrzWSComponent_Base* object);
+  // Removes the object from the list without destroying it.
+  void DetachProtocolObject(TbrzWSComponent_Base* object);
+
+  TbrzWSHeartBeat_Options& HeartBeat() { return FHeartBeat; }
+  void SetHeartBeat(const TbrzWSHeartBeat_Options& value) { FHeartBeat.Assign(value); }
+  TbrzTCPKeepAlive& TCPKeepAlive() { return FTCPKeepAlive; }
+  void SetTCPKeepAlive(const TbrzTCPKeepAlive& value) { FTCPKeepAlive.Assign(value); }
+  TbrzSocketLogFile& LogFile() { return FLogFile; }
+  void SetLogFile(const TbrzSocketLogFile& value) { FLogFile.Assign(value); }
+
+  void SetNotifyEvents(TwsNotifyEvent value) override;
+
+  // The seven deliveries, passed to the attached sub-protocol objects for connections that
+  // negotiated a protocol.
+  void DeliverConnect(const TbrzConnectionPtr& C) override;
+  void DeliverDisconnect(const TbrzConnectionPtr& C) override;
+  void DeliverMessage(const TbrzConnectionPtr& C) override;
+  void DeliverBinary(const TbrzConnectionPtr& C) override;
+  void DeliverFragmented(const TbrzConnectionPtr& C, TbrzMemoryStream& Data, TOpcode OpCode, bool Cont) override;
+  void DeliverError(const TbrzConnectionPtr& C) override;
+  void DeliverException(const TbrzConnectionPtr& C) override;
+  using TbrzWSComponent_Base::DeliverException;
+
+  // The comma-separated sub-protocol names offered for a new connection; empty when none is attached.
+  virtual std::string SubProtocols() const { return {}; }
+
+ protected:
+  // The attached objects that receive the events of a connection whose protocol text is not empty.
+  // aDisconnect: the rule for disconnect events (first match only, broker fall-back).
+  virtual std::vector<TbrzWSComponent_Base*> MatchProtocolObjects(const TbrzConnectionPtr& C, bool aDisconnect);
+  // True when C's events belong to the attached sub-protocol objects.
+  bool RoutesToProtocols(const TbrzConnectionPtr& C) const;
+
+  // Heartbeat and watchdog slots; the timers are driven by the keep-alive layer.
+  virtual void StartHeartBeat() {}
+  virtual void StopHeartBeat() {}
+  virtual void StartWatchDog() {}
+  virtual void StopWatchDog() {}
+
+  std::vector<TbrzWSComponent_Base*> FProtocolObjectList;
+  TbrzWSHeartBeat_Options FHeartBeat;
+  std::unique_ptr<TbrzTimer> FHeartBeatTimeoutTimer;
+  std::unique_ptr<TbrzTimer> FHeartBeatTimer;
+  TbrzTCPKeepAlive FTCPKeepAlive;
+  std::atomic<int> FWatchDogAttempts{0};
+  std::unique_ptr<TbrzTimer> FWatchDogTimer;
+  std::atomic<bool> FWatchDogEnabled{false};
+  TbrzSocketLogFile FLogFile;
+};
+
+class TbrzWSComponent_Client : public TbrzWSComponent {
+ public:
+  TbrzWSWatchDogClient_Options& WatchDog() { return FWatchDog; }
+  void SetWatchDog(const TbrzWSWatchDogClient_Options& value) { FWatchDog.Assign(value); }
+
+  virtual void WriteData(const std::string& aText, int aSize = 0, TwsStreaming aStreaming = TwsStreaming::stmNone) = 0;
+  virtual void WriteData(TbrzMemoryStream& aStream, int aSize = 0, TwsStreaming aStreaming = TwsStreaming::stmNone) = 0;
+
+ protected:
+  bool FFreeConnectionOnDestroy = true;
+  TbrzWSWatchDogClient_Options FWatchDog;
+};
+
+class TbrzWSComponent_WSClient : public TbrzWSComponent_Client {
+ public:
+  std::string Host() const;
+  void SetHost(const std::string& value);
+  int Port() const { return FPort.load(); }
+  void SetPort(int value) { FPort = value; }
+  bool TLS() const { return FTLS.load(); }
+  void SetTLS(bool value) { FTLS = value; }
+
+ private:
+  mutable std::mutex FHostLock;  // guards FHost
+  std::string FHost;
+  std::atomic<int> FPort{80};
+  std::atomic<bool> FTLS{false};
+};
+
+}  // namespace brz

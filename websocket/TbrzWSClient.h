@@ -1,0 +1,144 @@
+#pragma once
+// The client component: connects by URL (tcp/tcps raw, ws/wss WebSocket), optionally through a
+// proxy and with TLS, owns one socket client with its read thread and one connection object, and
+// raises the component events. Activation failures become OnException; failures while writing or
+// inside handlers become OnError; nothing escapes to the caller.
+//
+// Threads: the caller of Active/Connect runs the whole activation (the connected hook included);
+// the read thread runs reading and, under neNoSync, every event; timers and Start/Stop threads may
+// activate or deactivate too. The current connection is shared (std::shared_ptr).
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/TbrzWSComponent.h"
+#include "transport/TbrzIdTCPClient.h"
+#include "websocket/TbrzWSClientOptions.h"
+#include "websocket/TbrzWSConnection.h"
+
+namespace brz {
+
+class TbrzWSClient : public TbrzWSComponent_WSClient {
+ public:
+  TbrzWSClient();
+  ~TbrzWSClient() override;
+
+  bool Active() const;
+  void SetActive(bool value);
+  // Sets Host, Port, TLS, Specifications.RFC6455 and Options.Parameters. A URL whose port is not a
+  // number is reported through OnException and changes nothing.
+  void SetURL(const std::string& aURL);
+
+  bool Connect(int aTimeout);
+  bool Disconnect(int aTimeout);
+  bool Connected() const;
+  // Activation and deactivation on a short-lived thread.
+  void Start();
+  void Stop();
+
+  void Ping(const std::string& aText = std::string());
+  bool Ping(int aTimeout, const std::string& aText);
+  void WriteData(const std::string& aText, int aSize = 0, TwsStreaming aStreaming = TwsStreaming::stmNone) override;
+  void WriteData(TbrzMemoryStream& aStream, int aSize = 0, TwsStreaming aStreaming = TwsStreaming::stmNone) override;
+  std::string WriteAndWaitData(const std::string& aText, int aTimeout);
+  std::shared_ptr<TbrzWSConnectionClient> Connection() const;
+
+  // Settings read at activation.
+  int ConnectTimeout() const { return FConnectTimeout.load(); }
+  void SetConnectTimeout(int ms) { FConnectTimeout = ms; }
+  int ReadTimeout() const { return FReadTimeout.load(); }
+  void SetReadTimeout(int ms) { FReadTimeout = ms; }
+  int WriteTimeout() const { return FWriteTimeout.load(); }
+  void SetWriteTimeout(int ms) { FWriteTimeout = ms; }
+  TwsIPVersion IPVersion() const { return FIPVersion.load(); }
+  void SetIPVersion(TwsIPVersion value) { FIPVersion = value; }
+  bool UseNagle() const { return FUseNagle.load(); }
+  void SetUseNagle(bool value) { FUseNagle = value; }
+  void SetBoundPortRange(int aMin, int aMax) {
+    FBoundPortMin = aMin;
+    FBoundPortMax = aMax;
+  }
+  TbrzWSProxy_Options& Proxy() { return FProxy; }
+  void SetProxy(const TbrzWSProxy_Options& value) { FProxy.Assign(value); }
+  TbrzWSOptionsClient& Options() { return FOptions; }
+  void SetOptions(const TbrzWSOptionsClient& value) { FOptions.Assign(value); }
+  // Hixie-76 is never spoken by this client: reading forces it off.
+  TbrzWSSpecifications& Specifications() {
+    FSpecifications.Drafts.Hixie76 = false;
+    return FSpecifications;
+  }
+  void SetSpecifications(const TbrzWSSpecifications& value) { FSpecifications.Assign(value); }
+  TbrzSocketThrottle& Throttle() { return FThrottle; }
+  std::string Version() const;
+
+  // Raised first thing in every activation; may still change any property.
+  std::function<void(TbrzWSClient* Sender)> OnBeforeConnect;
+
+ protected:
+  // TLS seam: the handler used when TLS is on. Without a TLS layer the activation fails clearly.
+  virtual std::shared_ptr<TbrzIOHandler> CreateTLSHandler();
+  // The connection object for a new socket; the WebSocket layer returns one that speaks the
+  // handshake and frames.
+  virtual std::shared_ptr<TbrzWSConnectionClient> CreateConnection();
+  // Outbound parking seam: whether any level is set, and the flush run once per read iteration.
+  // Whether the TLS layer is set to TLS 1.3 (raw TCP then reads with a 100 ms time-out).
+  virtual bool TLSVersionIs13() const { return false; }
+  virtual bool HasOutboundQueues() const { return false; }
+  virtual void FlushOutboundQueues(const std::shared_ptr<TbrzWSConnectionClient>& /*connection*/) {}
+
+  void RaiseDisconnectEvent(const TbrzConnectionPtr& C, int32_t Code) override;
+  void ReleaseConnection(const TbrzConnectionPtr& C) override;
+
+ private:
+  void Activate();
+  void Deactivate();
+  void HandleConnected();
+  void HandleStatus(TbrzSocketStatus status);
+  void HandleRead();
+  void HandleThread();
+  void HandleReadException(const std::exception& e);
+  void StopReading(const TbrzConnectionPtr& connection);
+  void DeliverDisconnectNotification();
+  void Redirect(const std::string& aLocation);
+  std::shared_ptr<TbrzIdTCPClient> SocketClient() const;
+  // Drops the socket client; one whose read thread is the caller is kept until a later call.
+  void DiscardSocketClient();
+  void SpawnClientThread(bool activate);
+
+  mutable std::mutex FClientLock;  // guards FSocketClient, FRetiredClients and FConnection
+  std::shared_ptr<TbrzIdTCPClient> FSocketClient;
+  std::vector<std::shared_ptr<TbrzIdTCPClient>> FRetiredClients;
+  std::shared_ptr<TbrzWSConnectionClient> FConnection;
+
+  std::mutex FThreadsLock;  // guards FClientThreads
+  std::vector<std::thread> FClientThreads;
+
+  std::atomic<bool> FConnecting{false};
+  std::atomic<bool> FDisconnecting{false};
+  std::atomic<bool> FReadingThread{false};
+  std::atomic<bool> FThreadStart{false};
+  std::atomic<int> FConnectTimeout{0};
+  std::atomic<int> FReadTimeout{-1};
+  std::atomic<int> FWriteTimeout{0};
+  std::atomic<TwsIPVersion> FIPVersion{TwsIPVersion::ipV4};
+  std::atomic<bool> FUseNagle{false};
+  std::atomic<int> FBoundPortMin{0};
+  std::atomic<int> FBoundPortMax{0};
+  std::atomic<int> FLingerState{-1};
+
+  TbrzWSProxy_Options FProxy;
+  TbrzWSOptionsClient FOptions;
+  TbrzWSSpecifications FSpecifications;
+  TbrzSocketThrottle FThrottle;
+  std::shared_ptr<TbrzIOHandler> FTLSHandler;
+};
+
+// The published client.
+class TbrzWebSocketClient : public TbrzWSClient {};
+
+}  // namespace brz

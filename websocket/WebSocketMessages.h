@@ -1,0 +1,12 @@
+#pragma once
+// Every literal text of the WebSocket client layer.
+
+namespace brz::msg {
+
+inline constexpr const char* kHandshakeNotAvailable = "WebSocket opening handshake is not available.";
+inline constexpr const char* kTLSNotAvailable = "TLS is not available for this client.";
+// Ping payload when none is given: local time, 17 digits.
+inline constexpr const char* kPingTimeFormat = "yyyymmddhhnnsszzz";
+inline constexpr const char* kClientVersion = "2023.2.0";
+
+}  // namespace brz::msg
