@@ -76,7 +76,11 @@ bool SynchronizeWithMainThread(const std::function<void()>& method, const std::f
       }
     }
   }
-  if (request->Error) std::rethrow_exception(request->Error);
+  // Take the exception over, so it is released on this thread only.
+  std::exception_ptr error = std::move(request->Error);
+  request->Error = nullptr;
+  guard.unlock();
+  if (error) std::rethrow_exception(error);
   return true;
 }
 
@@ -105,7 +109,7 @@ size_t ProcessMainThreadQueue() {
     }
     {
       std::lock_guard<std::mutex> guard(q.Lock);
-      request->Error = error;
+      request->Error = std::move(error);
       request->Done = true;
     }
     q.Changed.notify_all();

@@ -157,4 +157,14 @@ void FreeTimer(std::unique_ptr<TbrzTimer>& Timer) {
   }
 }
 
+void FreeTimerAndWait(std::unique_ptr<TbrzTimer>& Timer) {
+  if (!Timer) return;
+  if (Timer->IsCurrentThread()) {
+    FreeTimer(Timer);
+    return;
+  }
+  Timer->Terminate();
+  FreeAndClear(Timer);  // the destructor waits for the thread, and so for a running handler
+}
+
 }  // namespace brz

@@ -55,6 +55,7 @@ class TbrzTimer : public TbrzIdThread {
 
  private:
   friend void FreeTimer(std::unique_ptr<TbrzTimer>& Timer);
+  friend void FreeTimerAndWait(std::unique_ptr<TbrzTimer>& Timer);
   void Fire();
 
   std::atomic<int32_t> FInterval;
@@ -71,6 +72,13 @@ class TbrzTimer : public TbrzIdThread {
 // the timer runs: terminate, wait for its thread, destroy, empty the reference. On the timer's own thread or
 // while its handler runs: the timer is marked to destroy itself when its thread ends, terminated, and the
 // reference emptied at once.
+// So, called from another thread while a handler runs, FreeTimer returns before the handler has finished:
+// state the handler uses must outlive it.
 void FreeTimer(std::unique_ptr<TbrzTimer>& Timer);
+
+// For owners that are about to destroy what the handlers use (destructors): as FreeTimer, but from another
+// thread it always waits until a running handler has returned and the timer is destroyed. Never call it while
+// holding something a handler waits for; on the timer's own thread it acts as FreeTimer.
+void FreeTimerAndWait(std::unique_ptr<TbrzTimer>& Timer);
 
 }  // namespace brz

@@ -100,7 +100,7 @@ TEST(Timer, Interval250FiresAfter300ms) {
   });
   ASSERT_TRUE(WaitUntil([&] { return firstTick.load() >= 0; }));
   EXPECT_GE(firstTick.load(), 300);  // three 100 ms steps, not 250 ms
-  FreeTimer(timer);
+  FreeTimerAndWait(timer);
   EXPECT_EQ(timer, nullptr);
 }
 
@@ -115,7 +115,7 @@ TEST(Timer, TicksRunOnTheTimerThreadWithIsExecuting) {
   ASSERT_TRUE(WaitUntil([&] { return log.Count("tick") >= 3; }));
   EXPECT_EQ(log.Count("wrong"), 0u);
   EXPECT_EQ(id.load(), timer->ThreadId());
-  FreeTimer(timer);
+  FreeTimerAndWait(timer);
   EXPECT_FALSE(log.Events().empty());
 }
 
@@ -132,7 +132,7 @@ TEST(Timer, ExceptionHandlerCalledEachPeriod) {
   });
   ASSERT_TRUE(WaitUntil([&] { return log.Count("exception:tick failed") >= 3; }));
   EXPECT_GE(Clock::now() - start, milliseconds(3000));  // once a second
-  FreeTimer(timer);
+  FreeTimerAndWait(timer);
   const auto events = log.Events();
   ASSERT_GE(events.size(), 6u);
   for (size_t i = 0; i + 1 < events.size(); i += 2) {
@@ -150,7 +150,7 @@ TEST(Timer, ExceptionWithoutHandlerKeepsTheTimerRunning) {
   });
   ASSERT_TRUE(WaitUntil([&] { return ticks.load() >= 3; }));
   EXPECT_FALSE(timer->Finished());
-  FreeTimer(timer);
+  FreeTimerAndWait(timer);
 }
 
 TEST(Timer, OtherExceptionsEndTheThread) {
@@ -188,15 +188,17 @@ TEST(Timer, FreeTimerInsideOnTimerReturnsAtOnce) {
 }
 
 TEST(Timer, FreeTimerFromAnotherThreadStopsTicks) {
-  std::atomic<int> ticks{0};
+  // Owned by the handler too: FreeTimer does not wait for a handler that is running at that moment.
+  auto ticks = std::make_shared<std::atomic<int>>(0);
   auto timer = std::make_unique<TbrzTimer>(100);
-  timer->SetOnTimer([&](TbrzTimer&) { ++ticks; });
-  ASSERT_TRUE(WaitUntil([&] { return ticks.load() >= 2; }));
+  timer->SetOnTimer([ticks](TbrzTimer&) { ++*ticks; });
+  ASSERT_TRUE(WaitUntil([&] { return ticks->load() >= 2; }));
   FreeTimer(timer);
   EXPECT_EQ(timer, nullptr);
-  const int after = ticks.load();
+  std::this_thread::sleep_for(milliseconds(150));
+  const int after = ticks->load();
   std::this_thread::sleep_for(milliseconds(400));
-  EXPECT_EQ(ticks.load(), after);
+  EXPECT_EQ(ticks->load(), after);
   FreeTimer(timer);  // an empty reference: nothing
 }
 
@@ -247,7 +249,8 @@ TEST(Timer, IntervalZeroFiresWithoutWaiting) {
   timer->SetOnTimer([&](TbrzTimer&) { ++ticks; });
   timer->Start();
   ASSERT_TRUE(WaitUntil([&] { return ticks.load() >= 50; }));
-  FreeTimer(timer);
+  FreeTimerAndWait(timer);  // the handler runs nearly all the time: FreeTimer would not wait for it
+  EXPECT_EQ(timer, nullptr);
 }
 
 TEST(Timer, SuspendedTimerStartsOnEnabled) {
@@ -259,7 +262,7 @@ TEST(Timer, SuspendedTimerStartsOnEnabled) {
   EXPECT_EQ(timer->ThreadId(), 0u);
   timer->SetEnabled(true);
   ASSERT_TRUE(WaitUntil([&] { return ticks.load() >= 1; }));
-  FreeTimer(timer);
+  FreeTimerAndWait(timer);
 }
 
 TEST(Timer, IntervalChangeTakesEffectNextPeriod) {
@@ -277,7 +280,7 @@ TEST(Timer, IntervalChangeTakesEffectNextPeriod) {
   });
   ASSERT_TRUE(WaitUntil([&] { return second.load() >= 0; }));
   EXPECT_GE(second.load(), 400);
-  FreeTimer(timer);
+  FreeTimerAndWait(timer);
 }
 
 TEST(Timer, AsynchronousTicksRunOnTheMainThread) {
@@ -327,7 +330,7 @@ TEST(Timer, SynchronousExceptionGoesToTheExceptionHandler) {
   timer->SetOnException([&](TbrzTimer&, const Exception& E) { log.Add(E.what()); });
   timer->Start();
   ASSERT_TRUE(PumpUntil([&] { return log.Count("sync failure") >= 2; }));
-  FreeTimer(timer);
+  FreeTimerAndWait(timer);
 }
 
 TEST(Timer, FreeTimerInsideAsynchronousHandler) {
