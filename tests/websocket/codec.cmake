@@ -1,0 +1,8 @@
+# Handshake, frame codec and connection of the WebSocket client.
+if(TARGET brz_ws_codec)
+  brz_add_test(ws_codec_tests
+    SOURCES
+      ${PROJECT_SOURCE_DIR}/tests/websocket/CodecFrameTest.cpp
+      ${PROJECT_SOURCE_DIR}/tests/websocket/HandshakeTest.cpp
+    LIBS brz_ws_codec)
+endif()
