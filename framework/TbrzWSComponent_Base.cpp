@@ -316,37 +316,32 @@ void TbrzWSComponent_Base::ReportException(const TbrzConnectionPtr& C, const std
                                            const std::exception* E) {
   if (IsDestroying()) return;
   // The error-reporting boundary: nothing raised by a handler or by dropping may escape.
+  // A failing handler must not keep the connection alive: dropping is a step of its own.
   RunQuietly([&] {
-    if (OnException) {
-      if (C) {
-        C->SetMsgException(Text);
-        C->SetRawException(E ? CopyException(E, Text) : nullptr);
-        DeliverException(C);
-        C->DropConnection();
-      } else {
-        DeliverException(Text, E);
-      }
-    } else if (C) {
-      C->DropConnection();
+    if (!OnException) return;
+    if (C) {
+      C->SetMsgException(Text);
+      C->SetRawException(E ? CopyException(E, Text) : nullptr);
+      DeliverException(C);
+    } else {
+      DeliverException(Text, E);
     }
   });
+  if (C) RunQuietly([&] { C->DropConnection(); });
 }
 
 void TbrzWSComponent_Base::ReportError(const TbrzConnectionPtr& C, const std::string& Text) {
   if (IsDestroying()) return;
   RunQuietly([&] {
-    if (OnError) {
-      if (C) {
-        C->SetMsgError(Text);
-        DeliverError(C);
-        C->DropConnection();
-      } else {
-        RaiseErrorEvent(nullptr, Text);
-      }
-    } else if (C) {
-      C->DropConnection();
+    if (!OnError) return;
+    if (C) {
+      C->SetMsgError(Text);
+      DeliverError(C);
+    } else {
+      RaiseErrorEvent(nullptr, Text);
     }
   });
+  if (C) RunQuietly([&] { C->DropConnection(); });
 }
 
 void TbrzWSComponent_Base::SetQueueMessages(bool value) {

@@ -47,6 +47,10 @@ class TbrzWSProtocol : public TbrzWSComponent_Base {
   // list of names, Guid.Name or Name of one of them.
   bool MatchesProtocol(const std::string& aProtocolText) const;
 
+  // Asked on every heartbeat tick of the client for a connection running this protocol: true when
+  // the protocol keeps the connection alive itself, so the client sends no ping of its own.
+  virtual bool DoProtocolHeartBeat(const TbrzConnectionPtr& /*aConnection*/) { return false; }
+
  private:
   mutable std::mutex FNameLock;  // guards FGuid, FProtocol
   std::string FGuid;

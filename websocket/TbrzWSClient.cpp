@@ -29,7 +29,10 @@ bool PollFor(int ms, Pred pred) {
 
 TbrzWSClient::TbrzWSClient() = default;
 
-TbrzWSClient::~TbrzWSClient() {
+TbrzWSClient::~TbrzWSClient() { Shutdown(); }
+
+void TbrzWSClient::Shutdown() {
+  if (FShutDown.exchange(true)) return;
   // Events detected while tearing down are dropped.
   MarkDestroying();
   FWatchDogEnabled = false;
@@ -38,6 +41,8 @@ TbrzWSClient::~TbrzWSClient() {
   }
   if (auto client = SocketClient()) {
     RunQuietly([&] { client->Disconnect(false); });
+    // Joined here, so no read-thread work overlaps the destructors.
+    if (!client->ReadThreadIsCurrent()) client->StopReadThread();
   }
   std::vector<std::thread> threads;
   {

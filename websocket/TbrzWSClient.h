@@ -93,6 +93,9 @@ class TbrzWSClient : public TbrzWSComponent_WSClient {
 
   void RaiseDisconnectEvent(const TbrzConnectionPtr& C, int32_t Code) override;
   void ReleaseConnection(const TbrzConnectionPtr& C) override;
+  // Deactivates without events and joins every thread of the component. The most-derived
+  // destructor calls it first, so no thread runs while the object is being torn down.
+  void Shutdown();
 
  private:
   void Activate();
@@ -118,6 +121,7 @@ class TbrzWSClient : public TbrzWSComponent_WSClient {
   std::mutex FThreadsLock;  // guards FClientThreads
   std::vector<std::thread> FClientThreads;
 
+  std::atomic<bool> FShutDown{false};
   std::atomic<bool> FConnecting{false};
   std::atomic<bool> FDisconnecting{false};
   std::atomic<bool> FReadingThread{false};
@@ -139,6 +143,9 @@ class TbrzWSClient : public TbrzWSComponent_WSClient {
 };
 
 // The published client.
-class TbrzWebSocketClient : public TbrzWSClient {};
+class TbrzWebSocketClient : public TbrzWSClient {
+ public:
+  ~TbrzWebSocketClient() override { Shutdown(); }
+};
 
 }  // namespace brz
