@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "common/CommonMessages.h"
 #include "common/Exception.h"
 
 namespace brz {
@@ -46,7 +47,7 @@ bool TryStrToInt64(std::string_view text, int64_t& value) {
 int64_t StrToInt64(std::string_view text) {
   int64_t value = 0;
   if (!TryStrToInt64(text, value))
-    throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
+    throw EConvertError("'" + std::string(text) + std::string(kInvalidIntegerSuffix));
   return value;
 }
 
@@ -54,7 +55,7 @@ int32_t StrToInt(std::string_view text) {
   int64_t value = 0;
   if (!TryStrToInt64(text, value) || value < std::numeric_limits<int32_t>::min() ||
       value > std::numeric_limits<int32_t>::max())
-    throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
+    throw EConvertError("'" + std::string(text) + std::string(kInvalidIntegerSuffix));
   return static_cast<int32_t>(value);
 }
 

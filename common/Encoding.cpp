@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include "common/CommonMessages.h"
 #include "common/Exception.h"
 #include "common/Text.h"
 
@@ -24,7 +25,7 @@ bool IsBase64Char(char c) {
 TBytes Digest(const EVP_MD* md, const void* data, size_t count) {
   TBytes out(EVP_MAX_MD_SIZE);
   unsigned int len = 0;
-  if (EVP_Digest(data, count, out.data(), &len, md, nullptr) != 1) throw Exception("Digest failed");
+  if (EVP_Digest(data, count, out.data(), &len, md, nullptr) != 1) throw Exception(std::string(kDigestFailed));
   out.resize(len);
   return out;
 }
@@ -81,7 +82,7 @@ TBytes HexToBytes(std::string_view hex) {
     const int hi = HexDigit(hex[i]);
     const int lo = HexDigit(hex[i + 1]);
     if (hi < 0 || lo < 0)
-      throw EConvertError("'$" + std::string(hex.substr(i, 2)) + "' is not a valid integer value");
+      throw EConvertError("'$" + std::string(hex.substr(i, 2)) + std::string(kInvalidIntegerSuffix));
     out.push_back(static_cast<uint8_t>(hi * 16 + lo));
   }
   return out;
@@ -128,7 +129,7 @@ void RandomFill(void* buffer, size_t count) {
   auto* p = static_cast<unsigned char*>(buffer);
   while (count > 0) {
     const int chunk = count > (1u << 30) ? (1 << 30) : static_cast<int>(count);
-    if (RAND_bytes(p, chunk) != 1) throw Exception("The random generator failed");
+    if (RAND_bytes(p, chunk) != 1) throw Exception(std::string(kRandomGeneratorFailed));
     p += chunk;
     count -= static_cast<size_t>(chunk);
   }

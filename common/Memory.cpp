@@ -3,6 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "common/CommonMessages.h"
 #include "common/TbrzMemoryStream.h"
 
 namespace brz {
@@ -15,7 +16,7 @@ void CopyBytes(const TBytes& source, size_t sourceIndex, TBytes& dest, size_t de
   if (count <= 0) return;
   const size_t n = static_cast<size_t>(count);
   if (sourceIndex > source.size() || n > source.size() - sourceIndex)
-    throw std::out_of_range("CopyBytes: source range outside the source");
+    throw std::out_of_range(std::string(kCopyBytesSourceRange));
   if (dest.size() < destIndex + n) dest.resize(destIndex + n);
   std::memmove(dest.data() + destIndex, source.data() + sourceIndex, n);
 }

@@ -1,14 +1,15 @@
 #include "common/TbrzThreadList.h"
 
-#include <cinttypes>
 #include <cstdio>
+
+#include "common/CommonMessages.h"
 
 namespace brz {
 
 std::string ListDuplicatesMessage(const void* address) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "List does not allow duplicates ($0%" PRIXPTR ")",
-                reinterpret_cast<uintptr_t>(address));
+  char buffer[80];
+  std::snprintf(buffer, sizeof buffer, kListDuplicatesFormat,
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(address)));
   return buffer;
 }
 

@@ -3,7 +3,8 @@
 // steps (woken at once by Terminate) until Remaining < 1; then fire OnTimer according to NotifyEvents.
 // So Interval 250 fires after 300 ms, Interval <= 0 fires without waiting, and a terminated timer never
 // fires again. Handlers run on the timer thread (neNoSync) and must synchronise themselves.
-// Dispose of a timer with FreeTimer (also allowed inside its own handler).
+// Dispose of a timer with FreeTimer (also allowed inside its own handler); destroying it otherwise while one
+// of its handlers runs (e.g. its owner's destructor called from the handler) leaves the thread on freed memory.
 
 #include <atomic>
 #include <cstdint>
