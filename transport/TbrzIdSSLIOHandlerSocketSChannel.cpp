@@ -246,12 +246,32 @@ TbrzIdSSLIOHandlerSocketSChannel::TbrzIdSSLIOHandlerSocketSChannel() = default;
 TbrzIdSSLIOHandlerSocketSChannel::~TbrzIdSSLIOHandlerSocketSChannel() { EndSession(false); }
 
 void TbrzIdSSLIOHandlerSocketSChannel::SetError(const std::string& text, uint32_t status) {
-  FError = text;
-  FStatus = status;
+  uint32_t chain = 0;
+  {
+    std::lock_guard<std::mutex> guard(FErrorLock);
+    FError = text;
+    FStatus = status;
+    chain = FChainStatus;
+  }
   std::lock_guard<std::mutex> guard(LastState().Lock);
   LastState().Error = text;
   LastState().Status = status;
-  LastState().ChainStatus = FChainStatus;
+  LastState().ChainStatus = chain;
+}
+
+void TbrzIdSSLIOHandlerSocketSChannel::SetChainStatus(uint32_t status) {
+  std::lock_guard<std::mutex> guard(FErrorLock);
+  FChainStatus = status;
+}
+
+std::string TbrzIdSSLIOHandlerSocketSChannel::LastError() const {
+  std::lock_guard<std::mutex> guard(FErrorLock);
+  return FError;
+}
+
+uint32_t TbrzIdSSLIOHandlerSocketSChannel::LastChainStatus() const {
+  std::lock_guard<std::mutex> guard(FErrorLock);
+  return FChainStatus;
 }
 
 void TbrzIdSSLIOHandlerSocketSChannel::Connect(int fd, const std::string& host, int timeoutMs) {
@@ -264,7 +284,7 @@ void TbrzIdSSLIOHandlerSocketSChannel::Connect(int fd, const std::string& host, 
 
 void TbrzIdSSLIOHandlerSocketSChannel::StartSSL() {
   if (PassThrough()) return;
-  if (!SessionStart()) throw SChannelError(std::string(msg::kSChannelInitError) + FError, FChainStatus);
+  if (!SessionStart()) throw SChannelError(std::string(msg::kSChannelInitError) + LastError(), LastChainStatus());
 }
 
 void TbrzIdSSLIOHandlerSocketSChannel::SetPassThrough(bool value) {
@@ -298,9 +318,10 @@ std::unique_ptr<TbrzIdSSLIOHandlerSocketSChannel> TbrzIdSSLIOHandlerSocketSChann
 }
 
 bool TbrzIdSSLIOHandlerSocketSChannel::SessionStart() {
-  FError.clear();
-  FStatus = 0;
-  FChainStatus = 0;
+  {
+    std::lock_guard<std::mutex> guard(FErrorLock);
+    FChainStatus = 0;
+  }
   FInfo.reset();
   SetError(std::string());
   if (OnCredentials) OnCredentials();
@@ -423,7 +444,7 @@ bool TbrzIdSSLIOHandlerSocketSChannel::VerifyServer() {
   }
   TLSX509Ptr holder(peer);
   uint32_t status = TLSSChannelStatusFromVerify(verdict);
-  FChainStatus = status;
+  SetChainStatus(status);
   if (status == kCertEUntrustedRoot && TLSTrustedRootAccepts(chain)) {
     // The chain stopped at its root, so the name was not checked yet.
     bool nameOk = TLSIsIPAddress(FTargetName) ? X509_check_ip_asc(peer, FTargetName.c_str(), 0) == 1
@@ -433,7 +454,7 @@ bool TbrzIdSSLIOHandlerSocketSChannel::VerifyServer() {
       return true;
     }
     status = kCertECNNoMatch;
-    FChainStatus = status;
+    SetChainStatus(status);
   }
   if (status == 0) {
     SetError(std::string());
@@ -571,8 +592,9 @@ ssize_t TbrzIdSSLIOHandlerSocketSChannel::OnReadFailure(const std::string& /*lib
 }
 
 void TbrzIdSSLIOHandlerSocketSChannel::OnWriteFailure(const std::string& /*libraryError*/) {
-  SetError(msg::kSChEncrypt + Hex8(kSecEEncryptFailure), kSecEEncryptFailure);
-  throw ESocketError(FError);
+  std::string text = msg::kSChEncrypt + Hex8(kSecEEncryptFailure);
+  SetError(text, kSecEEncryptFailure);
+  throw ESocketError(text);
 }
 
 }  // namespace brz

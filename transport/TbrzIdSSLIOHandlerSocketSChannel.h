@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -137,8 +138,8 @@ class TbrzIdSSLIOHandlerSocketSChannel : public TbrzSSLIOHandlerBase {
   // The target name of the last Connect.
   const std::string& TargetName() const { return FTargetName; }
   // The last error text and chain status of this handler's sessions.
-  const std::string& LastError() const { return FError; }
-  uint32_t LastChainStatus() const { return FChainStatus; }
+  std::string LastError() const;
+  uint32_t LastChainStatus() const;
 
  protected:
   ssize_t OnPeerClosed(bool closeNotify) override;
@@ -152,11 +153,13 @@ class TbrzIdSSLIOHandlerSocketSChannel : public TbrzSSLIOHandlerBase {
   std::optional<TLSStoreEntry> SelectByHash();
   std::optional<TLSStoreEntry> SelectAutomatically(SSL* ssl);
   void SetError(const std::string& text, uint32_t status = 0);
+  void SetChainStatus(uint32_t status);
 
   TbrzSSLCtxPtr FCtx;
   std::string FHost;
   std::string FTargetName;
   int FTimeout = 0;
+  mutable std::mutex FErrorLock;  // guards FError, FStatus and FChainStatus (reader and writers set them)
   std::string FError;
   uint32_t FStatus = 0;
   uint32_t FChainStatus = 0;

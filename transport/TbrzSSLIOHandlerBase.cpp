@@ -301,6 +301,8 @@ TbrzSSLIOHandlerBase::THandshakeOutcome TbrzSSLIOHandlerBase::RunHandshake(int t
   for (;;) {
     int rc = 0;
     int error = SSL_ERROR_NONE;
+    bool eof = false;
+    int sysErrno = 0;
     {
       TbrzLock lock(FCS);
       if (!FSSL) {
@@ -316,12 +318,14 @@ TbrzSSLIOHandlerBase::THandshakeOutcome TbrzSSLIOHandlerBase::RunHandshake(int t
         out.ErrorCode = ERR_peek_error();
         out.LibraryError = TLSErrorText();
       }
+      eof = FLink.Eof;
+      sysErrno = FLink.LastErrno;
     }
     if (rc == 1) return out;
     out.SentBeforeFailure = FLink.Sent.load();
     switch (error) {
       case SSL_ERROR_WANT_READ:
-        if (FLink.Eof) {
+        if (eof) {
           out.Result = THandshakeResult::hrClosed;
           return out;
         }
@@ -343,16 +347,16 @@ TbrzSSLIOHandlerBase::THandshakeOutcome TbrzSSLIOHandlerBase::RunHandshake(int t
         out.Result = THandshakeResult::hrClosed;
         return out;
       case SSL_ERROR_SYSCALL:
-        if (FLink.Eof || FLink.LastErrno == 0) {
+        if (eof || sysErrno == 0) {
           out.Result = THandshakeResult::hrClosed;
         } else {
           out.Result = THandshakeResult::hrSocketError;
-          out.SysErrno = FLink.LastErrno;
+          out.SysErrno = sysErrno;
         }
         return out;
       default:
         // An EOF the library reports as a protocol error is still the peer going away.
-        if (FLink.Eof && ERR_GET_REASON(out.ErrorCode) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+        if (eof && ERR_GET_REASON(out.ErrorCode) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
           out.Result = THandshakeResult::hrClosed;
         } else {
           out.Result = THandshakeResult::hrFailed;
@@ -436,22 +440,27 @@ ssize_t TbrzSSLIOHandlerBase::Read(void* buffer, size_t size) {
   int rc = 0;
   int error = SSL_ERROR_NONE;
   std::string text;
+  bool eof = false;
+  int sysErrno = 0;
   {
     TbrzLock lock(FCS);
     if (!FSSL) return -1;
     ERR_clear_error();
+    FLink.LastErrno = 0;
     rc = SSL_read(FSSL, buffer, want);
     if (rc > 0) return rc;
     error = SSL_get_error(FSSL, rc);
     if (error == SSL_ERROR_SSL) text = TLSErrorText();
+    eof = FLink.Eof;
+    sysErrno = FLink.LastErrno;
   }
   switch (error) {
     case SSL_ERROR_WANT_READ:
     case SSL_ERROR_WANT_WRITE: return -1;
     case SSL_ERROR_ZERO_RETURN: return OnPeerClosed(true);
     case SSL_ERROR_SYSCALL:
-      if (FLink.Eof || FLink.LastErrno == 0) return OnPeerClosed(false);
-      throw SocketErrorFromErrno(FLink.LastErrno);
+      if (eof || sysErrno == 0) return OnPeerClosed(false);
+      throw SocketErrorFromErrno(sysErrno);
     default: return OnReadFailure(text.empty() ? msg::kSSLUnknownError : text);
   }
 }
@@ -468,14 +477,17 @@ void TbrzSSLIOHandlerBase::Write(const void* buffer, size_t size) {
     int rc = 0;
     int error = SSL_ERROR_NONE;
     std::string text;
+    int sysErrno = 0;
     {
       TbrzLock lock(FCS);
       if (!FSSL) throw ESocketClosed(msg::kSocketClosed);
       ERR_clear_error();
+      FLink.LastErrno = 0;
       rc = SSL_write(FSSL, p, chunk);
       if (rc <= 0) {
         error = SSL_get_error(FSSL, rc);
         if (error == SSL_ERROR_SSL) text = TLSErrorText();
+        sysErrno = FLink.LastErrno;
       }
     }
     if (rc > 0) {
@@ -493,7 +505,7 @@ void TbrzSSLIOHandlerBase::Write(const void* buffer, size_t size) {
       WaitReady(FFd.load(), POLLIN, 10);
       continue;
     }
-    if (error == SSL_ERROR_SYSCALL && FLink.LastErrno != 0) throw SocketErrorFromErrno(FLink.LastErrno);
+    if (error == SSL_ERROR_SYSCALL && sysErrno != 0) throw SocketErrorFromErrno(sysErrno);
     OnWriteFailure(text.empty() ? msg::kSSLUnknownError : text);
   }
 }
