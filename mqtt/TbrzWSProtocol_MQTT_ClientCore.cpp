@@ -72,6 +72,11 @@ void TbrzWSProtocol_MQTT_ClientCore::ShutdownEngine() {
 
 // ---- codecs, identifiers, sending
 
+TbrzConnectionPtr TbrzWSProtocol_MQTT_ClientCore::WSConnection() const {
+  std::lock_guard<std::mutex> guard(FMessageLock);
+  return FWSConnectionRef;
+}
+
 std::shared_ptr<TbrzWSMQTTMessage> TbrzWSProtocol_MQTT_ClientCore::CurrentMessage() {
   std::shared_ptr<TbrzWSMQTTMessage> codec;
   {
@@ -184,7 +189,7 @@ bool TbrzWSProtocol_MQTT_ClientCore::PublishAndWait(const std::string& aTopic, c
   FLastPUBACK.store(0);
   FLastPUBCOMP.store(0);
   FWaitResponse.store(true);
-  TbrzTCPConnection_Base* connection = FWSConnection.load();
+  const TbrzTCPConnection_Base* connection = FWSConnection.load();
   uint16_t identifier = NextPacketIdentifier();
   PublishText(identifier, aTopic, aText, aQoS, aRetain, false, aPublishProperties);
   return WaitForAcknowledgement(identifier, aQoS, aTimeout, connection);
@@ -201,14 +206,14 @@ bool TbrzWSProtocol_MQTT_ClientCore::PublishAndWait(const std::string& aTopic, T
   FLastPUBACK.store(0);
   FLastPUBCOMP.store(0);
   FWaitResponse.store(true);
-  TbrzTCPConnection_Base* connection = FWSConnection.load();
+  const TbrzTCPConnection_Base* connection = FWSConnection.load();
   uint16_t identifier = NextPacketIdentifier();
   PublishStream(identifier, aTopic, aStream, aQoS, aRetain, false, aPublishProperties);
   return WaitForAcknowledgement(identifier, aQoS, aTimeout, connection);
 }
 
 bool TbrzWSProtocol_MQTT_ClientCore::WaitForAcknowledgement(uint16_t aPacketIdentifier, TmqttQoS aQoS,
-                                                            int32_t aTimeout, TbrzTCPConnection_Base* aConnection) {
+                                                            int32_t aTimeout, const TbrzTCPConnection_Base* aConnection) {
   if (aQoS == TmqttQoS::mtqsAtMostOnce) return true;
   const uint32_t limit = static_cast<uint32_t>(aTimeout);
   const uint32_t start = static_cast<uint32_t>(TickCount64());
@@ -303,8 +308,6 @@ void TbrzWSProtocol_MQTT_ClientCore::Auth(bool aReAuthenticate, const TbrzWSMQTT
   SendPacket(packet);
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::WriteData(const std::string& /*aText*/) {}
-
 // ---- QoS list and retry timer
 
 TbrzWSMQTTQoSList& TbrzWSProtocol_MQTT_ClientCore::QoSList() {
@@ -364,7 +367,7 @@ void TbrzWSProtocol_MQTT_ClientCore::StopQoSTimer() {
 void TbrzWSProtocol_MQTT_ClientCore::QoSTimerTick() { ResendQoSItems(); }
 
 void TbrzWSProtocol_MQTT_ClientCore::QoSTimerException(const Exception& E) {
-  RaiseEngineException(FWSConnection.load(), E.Message(), &E);
+  RaiseEngineException(WSConnection(), E.Message(), &E);
 }
 
 void TbrzWSProtocol_MQTT_ClientCore::ResendQoSItems() {
@@ -386,11 +389,12 @@ void TbrzWSProtocol_MQTT_ClientCore::ResendQoSItems() {
 
 // ---- transport notifications
 
-void TbrzWSProtocol_MQTT_ClientCore::HandleTransportConnect(TbrzTCPConnection_Base* aConnection) {
+void TbrzWSProtocol_MQTT_ClientCore::HandleTransportConnect(const TbrzConnectionPtr& aConnection) {
   {
     std::lock_guard<std::mutex> guard(FMessageLock);
     FConnectionMessage = std::make_shared<TbrzWSMQTTMessage>();
-    FWSConnection.store(aConnection);
+    FWSConnectionRef = aConnection;
+    FWSConnection.store(aConnection.get());
   }
   FFirstPing.store(0);
   FLastPing.store(0);
@@ -400,7 +404,7 @@ void TbrzWSProtocol_MQTT_ClientCore::HandleTransportConnect(TbrzTCPConnection_Ba
   Connect();
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::PrepareConnect(TbrzTCPConnection_Base* aConnection, TbrzWSMQTTMessage& aCodec) {
+void TbrzWSProtocol_MQTT_ClientCore::PrepareConnect(const TbrzConnectionPtr& aConnection, TbrzWSMQTTMessage& aCodec) {
   bool cleanSession = true;
   std::string identifier;
   {
@@ -420,7 +424,7 @@ void TbrzWSProtocol_MQTT_ClientCore::PrepareConnect(TbrzTCPConnection_Base* aCon
   aCodec.SetClientId(identifier);
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::InspectReceivedData(TbrzTCPConnection_Base* aConnection,
+void TbrzWSProtocol_MQTT_ClientCore::InspectReceivedData(const TbrzConnectionPtr& aConnection,
                                                          const TbrzMemoryStream& aData) {
   if (!FWaitResponse.load()) return;
   // A raw TCP chunk need not start at a packet boundary; there the dispatcher notes the
@@ -439,7 +443,7 @@ void TbrzWSProtocol_MQTT_ClientCore::InspectReceivedData(TbrzTCPConnection_Base*
   });
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::HandleReceivedData(TbrzTCPConnection_Base* aConnection,
+void TbrzWSProtocol_MQTT_ClientCore::HandleReceivedData(const TbrzConnectionPtr& aConnection,
                                                         const TbrzMemoryStream& aData) {
   std::shared_ptr<TbrzWSMQTTMessage> codec = CurrentMessage();
   const bool tcp = IsTCPTransport(aConnection);
@@ -458,7 +462,7 @@ void TbrzWSProtocol_MQTT_ClientCore::HandleReceivedData(TbrzTCPConnection_Base* 
   }
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::Dispatch(TbrzTCPConnection_Base* aConnection,
+void TbrzWSProtocol_MQTT_ClientCore::Dispatch(const TbrzConnectionPtr& aConnection,
                                               const TbrzWSMQTTReceivedPacket& aPacket, bool& aStop) {
   const auto identifier = static_cast<uint16_t>(aPacket.PacketIdentifier);
   switch (aPacket.ControlPacket) {
@@ -514,7 +518,7 @@ void TbrzWSProtocol_MQTT_ClientCore::Dispatch(TbrzTCPConnection_Base* aConnectio
   }
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::HandleConnack(TbrzTCPConnection_Base* aConnection,
+void TbrzWSProtocol_MQTT_ClientCore::HandleConnack(const TbrzConnectionPtr& aConnection,
                                                    const TbrzWSMQTTCONNACK& aConnack) {
   if (!aConnack.Session()) {
     FPacketIdentifier.store(0);
@@ -525,11 +529,11 @@ void TbrzWSProtocol_MQTT_ClientCore::HandleConnack(TbrzTCPConnection_Base* aConn
                   aConnack.CONNACKProperties());
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::HandleTransportDisconnect(TbrzTCPConnection_Base* aConnection, int32_t aCode) {
+void TbrzWSProtocol_MQTT_ClientCore::HandleTransportDisconnect(const TbrzConnectionPtr& aConnection, int32_t aCode) {
   std::shared_ptr<TbrzWSMQTTMessage> codec;
   {
     std::lock_guard<std::mutex> guard(FMessageLock);
-    if (FWSConnection.load() == aConnection) codec = FConnectionMessage;
+    if (FWSConnection.load() == aConnection.get()) codec = FConnectionMessage;
   }
   TbrzWSMQTTDISCONNECT last;
   if (codec) {
@@ -548,16 +552,17 @@ void TbrzWSProtocol_MQTT_ClientCore::HandleTransportDisconnect(TbrzTCPConnection
   StopQoSTimer();
   TransportDisconnected(aConnection, aCode);
   std::lock_guard<std::mutex> guard(FMessageLock);
-  if (FWSConnection.load() == aConnection) {
+  if (FWSConnection.load() == aConnection.get()) {
     FWSConnection.store(nullptr);
+    FWSConnectionRef.reset();
     FConnectionMessage.reset();
   }
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::TransportDisconnected(TbrzTCPConnection_Base* /*aConnection*/,
+void TbrzWSProtocol_MQTT_ClientCore::TransportDisconnected(const TbrzConnectionPtr& /*aConnection*/,
                                                            int32_t /*aCode*/) {}
 
-bool TbrzWSProtocol_MQTT_ClientCore::DoProtocolHeartBeat(TbrzTCPConnection_Base* /*aConnection*/) {
+bool TbrzWSProtocol_MQTT_ClientCore::HeartBeatTick(const TbrzConnectionPtr& /*aConnection*/) {
   if (!FHeartBeat.Enabled) return false;
   const int32_t timeout = FHeartBeat.Timeout;
   const int32_t interval = FHeartBeat.Interval;
@@ -584,64 +589,64 @@ bool TbrzWSProtocol_MQTT_ClientCore::DoProtocolHeartBeat(TbrzTCPConnection_Base*
 
 // ---- events
 
-void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPing(TbrzTCPConnection_Base* aConnection) {
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPing(const TbrzConnectionPtr& aConnection) {
   if (OnMQTTPing) OnMQTTPing(aConnection);
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPublish(TbrzTCPConnection_Base* aConnection,
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPublish(const TbrzConnectionPtr& aConnection,
                                                       const TbrzWSMQTTPUBLISH& aPublish) {
   if (OnMQTTPublish) OnMQTTPublish(aConnection, aPublish.Topic(), aPublish.Text(), aPublish.PUBLISHProperties());
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPubAck(TbrzTCPConnection_Base* aConnection,
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPubAck(const TbrzConnectionPtr& aConnection,
                                                      const TbrzWSMQTTReceivedPacket& aPacket) {
   if (OnMQTTPubAck)
     OnMQTTPubAck(aConnection, static_cast<uint16_t>(aPacket.PacketIdentifier), aPacket.ReasonCode, aPacket.ReasonName,
                  aPacket.AckProperties);
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPubRec(TbrzTCPConnection_Base* aConnection,
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPubRec(const TbrzConnectionPtr& aConnection,
                                                      const TbrzWSMQTTReceivedPacket& aPacket) {
   if (OnMQTTPubRec)
     OnMQTTPubRec(aConnection, static_cast<uint16_t>(aPacket.PacketIdentifier), aPacket.ReasonCode, aPacket.ReasonName,
                  aPacket.AckProperties);
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPubRel(TbrzTCPConnection_Base* aConnection,
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPubRel(const TbrzConnectionPtr& aConnection,
                                                      const TbrzWSMQTTReceivedPacket& aPacket) {
   if (OnMQTTPubRel)
     OnMQTTPubRel(aConnection, static_cast<uint16_t>(aPacket.PacketIdentifier), aPacket.ReasonCode, aPacket.ReasonName,
                  aPacket.AckProperties);
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPubComp(TbrzTCPConnection_Base* aConnection,
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPubComp(const TbrzConnectionPtr& aConnection,
                                                       const TbrzWSMQTTReceivedPacket& aPacket) {
   if (OnMQTTPubComp)
     OnMQTTPubComp(aConnection, static_cast<uint16_t>(aPacket.PacketIdentifier), aPacket.ReasonCode,
                   aPacket.ReasonName, aPacket.AckProperties);
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTSubscribe(TbrzTCPConnection_Base* aConnection,
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTSubscribe(const TbrzConnectionPtr& aConnection,
                                                         const TbrzWSMQTTCodesPacket& aSuback) {
   if (OnMQTTSubscribe)
     OnMQTTSubscribe(aConnection, static_cast<uint16_t>(aSuback.PacketIdentifier()), aSuback.Codes(),
                     aSuback.Properties());
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTUnSubscribe(TbrzTCPConnection_Base* aConnection,
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTUnSubscribe(const TbrzConnectionPtr& aConnection,
                                                           const TbrzWSMQTTCodesPacket& aUnsuback) {
   if (OnMQTTUnSubscribe)
     OnMQTTUnSubscribe(aConnection, static_cast<uint16_t>(aUnsuback.PacketIdentifier()), aUnsuback.Codes(),
                       aUnsuback.Properties());
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTDisconnect(TbrzTCPConnection_Base* aConnection,
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTDisconnect(const TbrzConnectionPtr& aConnection,
                                                          const TbrzWSMQTTDISCONNECT& aDisconnect) {
   if (OnMQTTDisconnect)
     OnMQTTDisconnect(aConnection, aDisconnect.ReasonCode(), aDisconnect.ReasonName(), aDisconnect.Properties());
 }
 
-void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTAuth(TbrzTCPConnection_Base* aConnection, const TbrzWSMQTTAUTH& aAuth) {
+void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTAuth(const TbrzConnectionPtr& aConnection, const TbrzWSMQTTAUTH& aAuth) {
   if (OnMQTTAuth) OnMQTTAuth(aConnection, aAuth.ReasonCode(), aAuth.ReasonName(), aAuth.Properties());
 }
 

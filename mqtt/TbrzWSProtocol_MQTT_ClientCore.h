@@ -27,37 +27,37 @@
 #include "mqtt/TbrzWSMQTTOptions.h"
 #include "mqtt/TbrzWSMQTTPackets.h"
 #include "mqtt/TbrzWSMQTTProperties.h"
+#include "transport/TbrzSocketConnection.h"
 
 namespace brz {
 
 class Exception;
-class TbrzTCPConnection_Base;
 
 // Event types; Connection is the connection the packet arrived on (not owned; may be null while
 // detached). Property sets and code lists are valid only during the call.
 using TbrzMQTTBeforeConnectEvent =
-    std::function<void(TbrzTCPConnection_Base* Connection, bool& aCleanSession, std::string& aClientIdentifier)>;
+    std::function<void(const TbrzConnectionPtr& Connection, bool& aCleanSession, std::string& aClientIdentifier)>;
 using TbrzMQTTConnectEvent =
-    std::function<void(TbrzTCPConnection_Base* Connection, bool Session, int32_t ReasonCode,
+    std::function<void(const TbrzConnectionPtr& Connection, bool Session, int32_t ReasonCode,
                        const std::string& ReasonName, const TbrzWSMQTTCONNACKProperties& ConnectProperties)>;
-using TbrzMQTTPingEvent = std::function<void(TbrzTCPConnection_Base* Connection)>;
+using TbrzMQTTPingEvent = std::function<void(const TbrzConnectionPtr& Connection)>;
 using TbrzMQTTPublishEvent =
-    std::function<void(TbrzTCPConnection_Base* Connection, const std::string& aTopic, const std::string& aText,
+    std::function<void(const TbrzConnectionPtr& Connection, const std::string& aTopic, const std::string& aText,
                        const TbrzWSMQTTPublishProperties& PublishProperties)>;
 // PUBACK, PUBREC, PUBREL and PUBCOMP.
 using TbrzMQTTAckEvent =
-    std::function<void(TbrzTCPConnection_Base* Connection, uint16_t aPacketIdentifier, int32_t ReasonCode,
+    std::function<void(const TbrzConnectionPtr& Connection, uint16_t aPacketIdentifier, int32_t ReasonCode,
                        const std::string& ReasonName, const TbrzWSMQTTPUBSUBACKProperties& Properties)>;
 using TbrzMQTTSubscribeEvent =
-    std::function<void(TbrzTCPConnection_Base* Connection, uint16_t aPacketIdentifier, const TbrzWSSUBACKS& aCodes,
+    std::function<void(const TbrzConnectionPtr& Connection, uint16_t aPacketIdentifier, const TbrzWSSUBACKS& aCodes,
                        const TbrzWSMQTTSUBACKProperties& SubscribeProperties)>;
 using TbrzMQTTUnSubscribeEvent =
-    std::function<void(TbrzTCPConnection_Base* Connection, uint16_t aPacketIdentifier, const TbrzWSUNSUBACKS& aCodes,
+    std::function<void(const TbrzConnectionPtr& Connection, uint16_t aPacketIdentifier, const TbrzWSUNSUBACKS& aCodes,
                        const TbrzWSMQTTUNSUBACKProperties& UnsubscribeProperties)>;
 using TbrzMQTTDisconnectEvent =
-    std::function<void(TbrzTCPConnection_Base* Connection, int32_t ReasonCode, const std::string& ReasonName,
+    std::function<void(const TbrzConnectionPtr& Connection, int32_t ReasonCode, const std::string& ReasonName,
                        const TbrzWSMQTTDISCONNECTProperties& DisconnectProperties)>;
-using TbrzMQTTAuthEvent = std::function<void(TbrzTCPConnection_Base* Connection, int32_t ReasonCode,
+using TbrzMQTTAuthEvent = std::function<void(const TbrzConnectionPtr& Connection, int32_t ReasonCode,
                                              const std::string& ReasonName, const TbrzWSMQTTAUTHProperties& AuthProperties)>;
 
 // The values of one decoded packet, copied out of the codec under its lock so that a packet built
@@ -114,8 +114,6 @@ class TbrzWSProtocol_MQTT_ClientCore {
   void Disconnect();
   void Disconnect(int32_t aReasonCode, const TbrzWSMQTTDisconnect_Properties* aDisconnectProperties = nullptr);
   void Auth(bool aReAuthenticate, const TbrzWSMQTTAuth_Properties* aAuthProperties = nullptr);
-  // The engine sends only MQTT packets: text written through it is dropped.
-  void WriteData(const std::string& aText);
 
   // ---- settings (setters copy the given values)
 
@@ -135,7 +133,7 @@ class TbrzWSProtocol_MQTT_ClientCore {
   // Unacknowledged outbound QoS 1/2 messages (created on first use; hold its CS() while scanning).
   TbrzWSMQTTQoSList& QoSList();
   // The connection the engine runs on; null while no transport is connected.
-  TbrzTCPConnection_Base* WSConnection() const { return FWSConnection.load(); }
+  TbrzConnectionPtr WSConnection() const;
 
   // ---- events (assign before connecting)
 
@@ -155,18 +153,18 @@ class TbrzWSProtocol_MQTT_ClientCore {
   // ---- transport notifications (called by the component side)
 
   // The transport connected: reset the ping times, start the retry timer, prepare and send CONNECT.
-  void HandleTransportConnect(TbrzTCPConnection_Base* aConnection);
+  void HandleTransportConnect(const TbrzConnectionPtr& aConnection);
   // Before the received bytes are delivered: while a PublishAndWait runs, note its acknowledgements.
-  void InspectReceivedData(TbrzTCPConnection_Base* aConnection, const TbrzMemoryStream& aData);
+  void InspectReceivedData(const TbrzConnectionPtr& aConnection, const TbrzMemoryStream& aData);
   // A binary message (whole packets) or a raw TCP chunk (any split) arrived: decode and dispatch.
   // A decoding error ends the loop and propagates to the caller, which reports it for the connection.
-  void HandleReceivedData(TbrzTCPConnection_Base* aConnection, const TbrzMemoryStream& aData);
+  void HandleReceivedData(const TbrzConnectionPtr& aConnection, const TbrzMemoryStream& aData);
   // The transport disconnected: report the last DISCONNECT of the connection, stop the timer, run
   // TransportDisconnected, forget the connection. The QoS list and the identifiers survive.
-  void HandleTransportDisconnect(TbrzTCPConnection_Base* aConnection, int32_t aCode);
+  void HandleTransportDisconnect(const TbrzConnectionPtr& aConnection, int32_t aCode);
   // A heartbeat tick of the client: sends PINGREQ and checks for an overdue PINGRESP (raising
   // SMQTTHeartBeatTimeout). False when keep-alive is off, so the client pings itself.
-  bool DoProtocolHeartBeat(TbrzTCPConnection_Base* aConnection);
+  bool HeartBeatTick(const TbrzConnectionPtr& aConnection);
 
  protected:
   // ---- engine operations
@@ -188,18 +186,18 @@ class TbrzWSProtocol_MQTT_ClientCore {
                                   TmqttQoS aQoS, bool aRetain, const TbrzWSMQTTPublish_Properties* aPublishProperties);
   virtual void QoSTimerTick();
   virtual void QoSTimerException(const Exception& E);
-  virtual void PrepareConnect(TbrzTCPConnection_Base* aConnection, TbrzWSMQTTMessage& aCodec);
-  virtual void HandleConnack(TbrzTCPConnection_Base* aConnection, const TbrzWSMQTTCONNACK& aConnack);
-  virtual void RaiseMQTTPing(TbrzTCPConnection_Base* aConnection);
-  virtual void RaiseMQTTPublish(TbrzTCPConnection_Base* aConnection, const TbrzWSMQTTPUBLISH& aPublish);
-  virtual void RaiseMQTTPubAck(TbrzTCPConnection_Base* aConnection, const TbrzWSMQTTReceivedPacket& aPacket);
-  virtual void RaiseMQTTPubRec(TbrzTCPConnection_Base* aConnection, const TbrzWSMQTTReceivedPacket& aPacket);
-  virtual void RaiseMQTTPubRel(TbrzTCPConnection_Base* aConnection, const TbrzWSMQTTReceivedPacket& aPacket);
-  virtual void RaiseMQTTPubComp(TbrzTCPConnection_Base* aConnection, const TbrzWSMQTTReceivedPacket& aPacket);
-  virtual void RaiseMQTTSubscribe(TbrzTCPConnection_Base* aConnection, const TbrzWSMQTTCodesPacket& aSuback);
-  virtual void RaiseMQTTUnSubscribe(TbrzTCPConnection_Base* aConnection, const TbrzWSMQTTCodesPacket& aUnsuback);
-  virtual void RaiseMQTTDisconnect(TbrzTCPConnection_Base* aConnection, const TbrzWSMQTTDISCONNECT& aDisconnect);
-  virtual void RaiseMQTTAuth(TbrzTCPConnection_Base* aConnection, const TbrzWSMQTTAUTH& aAuth);
+  virtual void PrepareConnect(const TbrzConnectionPtr& aConnection, TbrzWSMQTTMessage& aCodec);
+  virtual void HandleConnack(const TbrzConnectionPtr& aConnection, const TbrzWSMQTTCONNACK& aConnack);
+  virtual void RaiseMQTTPing(const TbrzConnectionPtr& aConnection);
+  virtual void RaiseMQTTPublish(const TbrzConnectionPtr& aConnection, const TbrzWSMQTTPUBLISH& aPublish);
+  virtual void RaiseMQTTPubAck(const TbrzConnectionPtr& aConnection, const TbrzWSMQTTReceivedPacket& aPacket);
+  virtual void RaiseMQTTPubRec(const TbrzConnectionPtr& aConnection, const TbrzWSMQTTReceivedPacket& aPacket);
+  virtual void RaiseMQTTPubRel(const TbrzConnectionPtr& aConnection, const TbrzWSMQTTReceivedPacket& aPacket);
+  virtual void RaiseMQTTPubComp(const TbrzConnectionPtr& aConnection, const TbrzWSMQTTReceivedPacket& aPacket);
+  virtual void RaiseMQTTSubscribe(const TbrzConnectionPtr& aConnection, const TbrzWSMQTTCodesPacket& aSuback);
+  virtual void RaiseMQTTUnSubscribe(const TbrzConnectionPtr& aConnection, const TbrzWSMQTTCodesPacket& aUnsuback);
+  virtual void RaiseMQTTDisconnect(const TbrzConnectionPtr& aConnection, const TbrzWSMQTTDISCONNECT& aDisconnect);
+  virtual void RaiseMQTTAuth(const TbrzConnectionPtr& aConnection, const TbrzWSMQTTAUTH& aAuth);
 
   // Builds and sends one PUBLISH; with aQueue the message is first put on the QoS list, so that an
   // early PUBACK finds it. DUP is never set, re-sends included.
@@ -217,30 +215,32 @@ class TbrzWSProtocol_MQTT_ClientCore {
   // Writes the bytes of one packet as one binary message (raw bytes on TCP); dropped without a connection.
   virtual void WritePacketStream(TbrzMemoryStream& aPacket) = 0;
   // Closes the connection normally (close code 1000 on WebSocket, a plain disconnect on TCP).
-  virtual void CloseConnection(TbrzTCPConnection_Base* aConnection) = 0;
+  virtual void CloseConnection(const TbrzConnectionPtr& aConnection) = 0;
   // Raw TCP: received chunks need reassembly.
-  virtual bool IsTCPTransport(TbrzTCPConnection_Base* aConnection) = 0;
+  virtual bool IsTCPTransport(const TbrzConnectionPtr& aConnection) = 0;
   // Hands the keep-alive to the client: its heartbeat gets Enabled and Interval (Timeout 0) and starts.
   virtual void ApplyKeepAlive(bool aEnabled, int32_t aInterval) = 0;
   // Reports an exception of the engine for the connection (the retry timer's failures).
-  virtual void RaiseEngineException(TbrzTCPConnection_Base* aConnection, const std::string& aText,
+  virtual void RaiseEngineException(const TbrzConnectionPtr& aConnection, const std::string& aText,
                                     const Exception* E) = 0;
   // The component's own disconnect handling, run between the MQTT report and forgetting the connection.
-  virtual void TransportDisconnected(TbrzTCPConnection_Base* aConnection, int32_t aCode);
+  virtual void TransportDisconnected(const TbrzConnectionPtr& aConnection, int32_t aCode);
 
  private:
   struct TTimerGuard;
 
-  void Dispatch(TbrzTCPConnection_Base* aConnection, const TbrzWSMQTTReceivedPacket& aPacket, bool& aStop);
+  void Dispatch(const TbrzConnectionPtr& aConnection, const TbrzWSMQTTReceivedPacket& aPacket, bool& aStop);
   bool WaitForAcknowledgement(uint16_t aPacketIdentifier, TmqttQoS aQoS, int32_t aTimeout,
-                              TbrzTCPConnection_Base* aConnection);
+                              const TbrzTCPConnection_Base* aConnection);
 
   std::atomic<uint16_t> FPacketIdentifier{0};
   // Codecs: the one of the current connection, and the spare used without a connection.
-  mutable std::mutex FMessageLock;  // guards FConnectionMessage, FWSMessage (the pointers)
+  mutable std::mutex FMessageLock;  // guards FConnectionMessage, FWSMessage (the pointers), FWSConnectionRef
   std::shared_ptr<TbrzWSMQTTMessage> FConnectionMessage;
   std::shared_ptr<TbrzWSMQTTMessage> FWSMessage;
-  std::atomic<TbrzTCPConnection_Base*> FWSConnection{nullptr};
+  TbrzConnectionPtr FWSConnectionRef;
+  // The same connection, for lock-free identity checks.
+  std::atomic<const TbrzTCPConnection_Base*> FWSConnection{nullptr};
   // Monotonic milliseconds; 0 = none.
   std::atomic<uint64_t> FFirstPing{0};
   std::atomic<uint64_t> FLastPing{0};

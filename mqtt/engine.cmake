@@ -5,5 +5,14 @@ if(TARGET brz_mqtt_codec)
     ${PROJECT_SOURCE_DIR}/mqtt/TbrzWSProtocol_MQTT_ClientCore.cpp
   )
   target_include_directories(brz_mqtt_core PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(brz_mqtt_core PUBLIC brz_mqtt_codec brz_common)
+  target_link_libraries(brz_mqtt_core PUBLIC brz_mqtt_codec brz_transport brz_common)
+endif()
+
+# brz_protocol is defined by framework/protocol.cmake, which is read after this folder.
+if(TARGET brz_mqtt_core AND EXISTS ${PROJECT_SOURCE_DIR}/framework/CMakeLists.txt)
+  add_library(brz_mqtt
+    ${PROJECT_SOURCE_DIR}/mqtt/TbrzWSProtocol_MQTT_Client.cpp
+  )
+  target_include_directories(brz_mqtt PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(brz_mqtt PUBLIC brz_mqtt_core brz_mqtt_codec brz_protocol)
 endif()

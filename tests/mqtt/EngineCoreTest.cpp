@@ -35,7 +35,7 @@ class RecordingEngine : public TbrzWSProtocol_MQTT_ClientCore {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return Sent();
   }
-  void Receive(TbrzTCPConnection_Base* aConnection, const Bytes& aBytes) {
+  void Receive(const TbrzConnectionPtr& aConnection, const Bytes& aBytes) {
     TbrzMemoryStream data(aBytes);
     InspectReceivedData(aConnection, data);
     HandleReceivedData(aConnection, data);
@@ -49,10 +49,10 @@ class RecordingEngine : public TbrzWSProtocol_MQTT_ClientCore {
     std::lock_guard<std::mutex> guard(FLock);
     FSent.push_back(aPacket.ToBytes());
   }
-  void CloseConnection(TbrzTCPConnection_Base*) override { ++Closed; }
-  bool IsTCPTransport(TbrzTCPConnection_Base*) override { return Tcp; }
+  void CloseConnection(const TbrzConnectionPtr&) override { ++Closed; }
+  bool IsTCPTransport(const TbrzConnectionPtr&) override { return Tcp; }
   void ApplyKeepAlive(bool, int32_t) override {}
-  void RaiseEngineException(TbrzTCPConnection_Base*, const std::string&, const Exception*) override {}
+  void RaiseEngineException(const TbrzConnectionPtr&, const std::string&, const Exception*) override {}
 
  private:
   std::mutex FLock;  // guards FSent
@@ -60,9 +60,10 @@ class RecordingEngine : public TbrzWSProtocol_MQTT_ClientCore {
 };
 
 // The core never looks inside the connection; any distinct address stands for one.
-TbrzTCPConnection_Base* FakeConnection() {
+// (aliasing a null owner: nothing is ever freed through it).
+TbrzConnectionPtr FakeConnection() {
   static int token = 0;
-  return reinterpret_cast<TbrzTCPConnection_Base*>(&token);
+  return TbrzConnectionPtr(std::shared_ptr<void>(), reinterpret_cast<TbrzTCPConnection_Base*>(&token));
 }
 
 TEST(EngineCore, IdentifiersStartAtOneAreTakenByQoS0AndWrapToOne) {
@@ -83,14 +84,14 @@ TEST(EngineCore, HeartBeatTimeoutOnlyWhenPingrespIsOverdue) {
 
   // Answered pings never fail.
   for (int round = 0; round < 2; ++round) {
-    ASSERT_TRUE(engine.DoProtocolHeartBeat(FakeConnection()));
+    ASSERT_TRUE(engine.HeartBeatTick(FakeConnection()));
     engine.Receive(FakeConnection(), Hex("D0 00"));
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   }
-  ASSERT_TRUE(engine.DoProtocolHeartBeat(FakeConnection()));
+  ASSERT_TRUE(engine.HeartBeatTick(FakeConnection()));
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   try {
-    engine.DoProtocolHeartBeat(FakeConnection());
+    engine.HeartBeatTick(FakeConnection());
     FAIL() << "no timeout raised";
   } catch (const Exception& E) {
     EXPECT_EQ(E.Message(), SMQTTHeartBeatTimeout);
@@ -99,14 +100,14 @@ TEST(EngineCore, HeartBeatTimeoutOnlyWhenPingrespIsOverdue) {
 
   // Disabled keep-alive leaves the tick to the client.
   engine.HeartBeat().Enabled = false;
-  EXPECT_FALSE(engine.DoProtocolHeartBeat(FakeConnection()));
+  EXPECT_FALSE(engine.HeartBeatTick(FakeConnection()));
 }
 
 TEST(EngineCore, PingsWithoutTimeoutNeverFail) {
   RecordingEngine engine;
   engine.HeartBeat().Interval = 30;
   engine.HandleTransportConnect(FakeConnection());
-  for (int i = 0; i < 3; ++i) EXPECT_TRUE(engine.DoProtocolHeartBeat(FakeConnection()));
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(engine.HeartBeatTick(FakeConnection()));
 }
 
 TEST(EngineCore, PublishAndWaitOnAWebSocketStyleTransport) {
@@ -146,7 +147,7 @@ TEST(EngineCore, PublishAndWaitEndsWhenTheConnectionGoes) {
 TEST(EngineCore, MalformedRemainingLengthRaisesAndDispatchesNothing) {
   RecordingEngine engine;
   int connects = 0;
-  engine.OnMQTTConnect = [&](TbrzTCPConnection_Base*, bool, int32_t, const std::string&,
+  engine.OnMQTTConnect = [&](const TbrzConnectionPtr&, bool, int32_t, const std::string&,
                              const TbrzWSMQTTCONNACKProperties&) { ++connects; };
   engine.HandleTransportConnect(FakeConnection());
   try {
