@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 
 #include "common/Memory.h"
 #include "common/Text.h"
-#include "common/Time.h"
 #include "transport/TbrzSocketErrors.h"
 #include "transport/TbrzWSException.h"
 #include "websocket/TbrzWSFrameMessages.h"
@@ -21,18 +19,6 @@ int64_t NowMs() {
 }
 
 const uint8_t* Bytes(const std::string& text) { return reinterpret_cast<const uint8_t*>(text.data()); }
-
-// Polls every millisecond until done() or timeoutMs elapsed on the monotonic clock.
-template <class F>
-bool WaitUntil(int timeoutMs, F done) {
-  if (timeoutMs <= 0) return false;
-  uint64_t start = TickCount64();
-  while (!done()) {
-    if (TickCount64() - start >= static_cast<uint64_t>(timeoutMs)) return done();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -59,11 +45,6 @@ std::string TbrzWSConnectionCore::Key() const {
 std::shared_ptr<const TbrzWSHandShakeClient> TbrzWSConnectionCore::Handshake() const {
   std::lock_guard<std::mutex> guard(FStateLock);
   return FHandshake;
-}
-
-std::string TbrzWSConnectionCore::Pong() const {
-  std::lock_guard<std::mutex> guard(FPingLock);
-  return FPong;
 }
 
 std::string TbrzWSConnectionCore::CloseReason() const {
@@ -176,12 +157,12 @@ void TbrzWSConnectionCore::AfterDelivery() {
 }
 
 void TbrzWSConnectionCore::WSText(const std::string& text) {
-  {
-    std::lock_guard<std::mutex> guard(FStateLock);
-    FLastText = text;
+  // The component's handler stores the text; without one the connection keeps it itself.
+  if (FOwner.OnMessage) {
+    FOwner.OnMessage(FOwner.Self(), text);
+  } else {
+    FOwner.SetMsgReceived(text);
   }
-  ++FTextCount;
-  if (FOwner.OnMessage) FOwner.OnMessage(FOwner.Self(), text);
   AfterDelivery();
 }
 
@@ -210,7 +191,7 @@ void TbrzWSConnectionCore::WSPong(const std::string& text) {
       auto it = std::find_if(FPings.begin(), FPings.end(), [&text](const PingItem& p) { return p.Text == text; });
       if (it != FPings.end()) {
         FPings.erase(it);
-        FPong = text;
+        FOwner.SetPong(text);
       } else {
         mismatch = true;
       }
@@ -233,8 +214,13 @@ void TbrzWSConnectionCore::WSClose(int code, const std::string& reason) {
 void TbrzWSConnectionCore::WSViolation(const std::string& message, int closeCode) {
   FReader.Stop();
   if (FReader.CloseCode() != 0) FOwner.SetCloseCode(FReader.CloseCode());
+  if (FOwner.RaiseDisconnectExceptions()) {
+    // Reported first (OnException), then the component drops the connection (OnDisconnect).
+    if (FOwner.CleanDisconnect()) RunQuietly([&] { SendCloseFrame(closeCode); });
+    throw TbrzWSException(message);
+  }
   FOwner.SetDisconnected(true);
-  FOwner.Disconnect(message, closeCode);
+  FOwner.Disconnect(std::string(), closeCode);
 }
 
 void TbrzWSConnectionCore::Compress(TbrzMemoryStream& stream) {
@@ -348,50 +334,49 @@ void TbrzWSConnectionCore::Close(int code) {
 
 // --- Pings ---
 
+bool TbrzWSConnectionCore::ParkPing(const std::string& text) {
+  TwsQueueMsgLevels level = QueueOptions().Ping.Level;
+  if (level == TwsQueueMsgLevels::qmNone) return false;
+  auto item = std::make_shared<TbrzQueueObject>();
+  item->FText = text;
+  item->FOpCode = TOpcode::opPing;
+  Park(level, std::move(item));
+  return true;
+}
+
 void TbrzWSConnectionCore::Ping(const std::string& text) {
-  if (QueueOptions().Ping.Level != TwsQueueMsgLevels::qmNone) {
-    auto item = std::make_shared<TbrzQueueObject>();
-    item->FText = text;
-    item->FOpCode = TOpcode::opPing;
-    Park(QueueOptions().Ping.Level, std::move(item));
-    return;
-  }
+  if (ParkPing(text)) return;
   SendPing(text);
 }
 
-void TbrzWSConnectionCore::SendPing(const std::string& text) {
-  if (!FOwner.Enabled()) return;
-  // A longer payload does not fit a control frame: the peer would end the connection.
-  if (IsRFC6455() && text.size() > 125) throw TbrzWSException(msg::kWSPingTooLong);
+void TbrzWSConnectionCore::RecordPing() {
   int64_t now = NowMs();
   int64_t never = 0;
   FFirstPing.compare_exchange_strong(never, now);
   FLastPing = now;
-  if (FOwner.Transport() == TwsTransport::trpTCP) return WriteBytes(Bytes(text), text.size());
+}
+
+void TbrzWSConnectionCore::SendPing(const std::string& text) {
+  if (!FOwner.Enabled()) return;
+  if (FOwner.Transport() == TwsTransport::trpTCP) {
+    RecordPing();
+    return WriteBytes(Bytes(text), text.size());
+  }
+  WriteFramePing(text);
+}
+
+void TbrzWSConnectionCore::WriteFramePing(const std::string& text) {
+  // Hixie-76 has no ping frames.
   if (!IsRFC6455()) return;
+  // A longer payload does not fit a control frame: the peer would end the connection.
+  if (text.size() > 125) throw TbrzWSException(msg::kWSPingTooLong);
+  RecordPing();
   {
     std::lock_guard<std::mutex> guard(FPingLock);
     if (FPings.size() >= kMaxPendingPings) FPings.erase(FPings.begin());
-    FPings.push_back({text, now});
+    FPings.push_back({text, FLastPing.load()});
   }
   WriteFrame(TOpcode::opPing, true, false, Bytes(text), text.size());
-}
-
-bool TbrzWSConnectionCore::Ping(const std::string& text, int timeoutMs) {
-  Ping(text);
-  return WaitUntil(timeoutMs, [&] { return Pong() == text; });
-}
-
-std::string TbrzWSConnectionCore::WriteAndWaitData(const std::string& text, int timeoutMs) {
-  uint64_t before = FTextCount.load();
-  {
-    std::lock_guard<std::mutex> guard(FStateLock);
-    FLastText.clear();
-  }
-  FOwner.WriteData(text);
-  if (!WaitUntil(timeoutMs, [&] { return FTextCount.load() != before; })) return std::string();
-  std::lock_guard<std::mutex> guard(FStateLock);
-  return FLastText;
 }
 
 // --- Parking ---

@@ -113,11 +113,10 @@ class TbrzWSConnectionCore : private IbrzWSFrameHandler, private IbrzWSCompressi
   // User close: marks the connection disconnected, drops unread input, sends the close frame.
   void Close(int code);
 
-  // Pings: a ping frame (raw text on trpTCP), remembered until its pong arrives.
+  // Pings: parked, or a ping frame (raw text on trpTCP) remembered until its pong arrives.
   void Ping(const std::string& text);
-  bool Ping(const std::string& text, int timeoutMs);
-  // Sends text and waits for the next received text message (empty on time-out).
-  std::string WriteAndWaitData(const std::string& text, int timeoutMs);
+  bool ParkPing(const std::string& text);
+  void WriteFramePing(const std::string& text);
   // Sends the parked messages, level 0 first, while the connection is enabled.
   void FlushQueues();
 
@@ -126,12 +125,8 @@ class TbrzWSConnectionCore : private IbrzWSFrameHandler, private IbrzWSCompressi
   void SetFirstPing(int64_t value) { FFirstPing = value; }
   int64_t LastPing() const { return FLastPing.load(); }
   int64_t LastPong() const { return FLastPong.load(); }
-  // Text of the last matched pong.
-  std::string Pong() const;
   // Reason of the last close frame received.
   std::string CloseReason() const;
-  // Number of text messages received so far.
-  uint64_t TextCount() const { return FTextCount.load(); }
 
  private:
   // IbrzWSFrameHandler
@@ -152,6 +147,7 @@ class TbrzWSConnectionCore : private IbrzWSFrameHandler, private IbrzWSCompressi
   void SendText(const std::string& text, int size, TwsStreaming streaming);
   void SendStream(TbrzMemoryStream& stream, int size, TwsStreaming streaming);
   void SendPing(const std::string& text);
+  void RecordPing();
   void SendMessage(TOpcode opCode, const uint8_t* data, size_t count, size_t cutLength, int size,
                    TwsStreaming streaming);
   void WriteFrame(TOpcode opCode, bool fin, bool rsv1, const uint8_t* payload, size_t count);
@@ -178,21 +174,18 @@ class TbrzWSConnectionCore : private IbrzWSFrameHandler, private IbrzWSCompressi
   TbrzWSHixie76Reader FHixie76Reader;
   TbrzWSHeaderReader FHeaderReader;
 
-  mutable std::mutex FStateLock;  // guards FKey, FHandshake, FCloseReason, FQueueOptions, FLastText
+  mutable std::mutex FStateLock;  // guards FKey, FHandshake, FCloseReason, FQueueOptions
   std::string FKey;
   std::shared_ptr<const TbrzWSHandShakeClient> FHandshake;
   std::string FCloseReason;
   TbrzWSQueueOptions FQueueOptions;
-  std::string FLastText;
-  std::atomic<uint64_t> FTextCount{0};
 
   struct PingItem {
     std::string Text;
     int64_t Sent;
   };
-  mutable std::mutex FPingLock;  // guards FPings and FPong
+  mutable std::mutex FPingLock;  // guards FPings
   std::vector<PingItem> FPings;
-  std::string FPong;
   std::atomic<int64_t> FFirstPing{0};
   std::atomic<int64_t> FLastPing{0};
   std::atomic<int64_t> FLastPong{0};
