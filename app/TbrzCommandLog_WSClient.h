@@ -2,15 +2,21 @@
 // Commands that act on the client connection itself (open, close, write, broadcast, heartbeat,
 // watchdog) and the connection event lines.
 
+#include <memory>
 #include <string>
 
 #include "app/TbrzCommandLog.h"
+#include "websocket/TbrzWSClient.h"
 
 namespace brz {
 
 class TbrzCommandLog_WSClient : public TbrzCommandLog {
  public:
+  ~TbrzCommandLog_WSClient() override;
   void DoHelp() override;
+
+  // The one client component, created and wired on first use.
+  TbrzWebSocketClient& ClientComponent();
 
   // Connection event handlers; each writes one event line.
   virtual void HandleClientConnect();
@@ -28,6 +34,9 @@ class TbrzCommandLog_WSClient : public TbrzCommandLog {
   virtual void CommandBroadcast();
   virtual void CommandHeartBeat();
   virtual void CommandWatchDog();
+
+ private:
+  std::unique_ptr<TbrzWebSocketClient> FWSClient;
 };
 
 // Adds nothing; the MQTT processor derives from it.
