@@ -1,5 +1,7 @@
 #include "websocket/TbrzWSClient.h"
 
+#include "websocket/TbrzWSConnectionRFC6455.h"
+
 #include <chrono>
 
 #include "common/Convert.h"
@@ -487,7 +489,7 @@ std::string TbrzWSClient::WriteAndWaitData(const std::string& aText, int aTimeou
 std::shared_ptr<TbrzIOHandler> TbrzWSClient::CreateTLSHandler() { throw ESocketError(msg::kTLSNotAvailable); }
 
 std::shared_ptr<TbrzWSConnectionClient> TbrzWSClient::CreateConnection() {
-  return std::make_shared<TbrzWSConnectionClient>();
+  return std::make_shared<TbrzWSConnectionClientRFC6455>();
 }
 
 }  // namespace brz
