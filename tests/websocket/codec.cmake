@@ -11,6 +11,7 @@ if(TARGET brz_ws_codec)
   if(TARGET brz_websocket)
     target_sources(ws_codec_tests PRIVATE
       ${PROJECT_SOURCE_DIR}/tests/websocket/CodecClientTest.cpp
+      ${PROJECT_SOURCE_DIR}/tests/websocket/CodecInteropTest.cpp
       ${PROJECT_SOURCE_DIR}/tests/support/FakeWSPeer.cpp)
   endif()
 endif()
