@@ -3,6 +3,7 @@
 #include "app/AppMessages.h"
 #include "app/ConsoleWriter.h"
 #include "common/Convert.h"
+#include "json/JSONEscape.h"
 
 namespace brz {
 
@@ -34,6 +35,9 @@ TbrzParamValue TbrzCommandLog::ParamValue(const std::string& Name, const IbrzObj
     if (!document) return TbrzParamValue(std::string());
     IbrzObjectJSON member = document->Node(Name);
     if (!member) return TbrzParamValue();
+    // A string argument is the text its literal stands for: payloads and topics keep their quotes,
+    // backslashes and non-ASCII characters as the operator meant them.
+    if (member->JSONType() == TbrzJSONtype::brzJSONString) return TbrzParamValue(JSONUnescape(member->Value()));
     return TbrzParamValue(member->Value());
   } catch (const std::exception&) {
     return TbrzParamValue(std::string());

@@ -88,3 +88,96 @@ std::string JSONEscape(std::string_view text) {
 }
 
 }  // namespace brz
+
+namespace brz {
+
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The code unit of "\uXXXX" starting at text[i] (the backslash), or -1.
+int32_t UnicodeEscapeAt(std::string_view text, size_t i) {
+  if (i + 6 > text.size()) return -1;
+  if (text[i] != '\\' || text[i + 1] != 'u') return -1;
+  int32_t value = 0;
+  for (size_t k = 2; k < 6; ++k) {
+    const int d = HexDigit(text[i + k]);
+    if (d < 0) return -1;
+    value = value * 16 + d;
+  }
+  return value;
+}
+
+void AppendUTF8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::string JSONUnescape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\\' || i + 1 >= text.size()) {
+      out += c;
+      continue;
+    }
+    const char e = text[i + 1];
+    switch (e) {
+      case '"': out += '"'; ++i; continue;
+      case '\\': out += '\\'; ++i; continue;
+      case '/': out += '/'; ++i; continue;
+      case 'b': out += '\b'; ++i; continue;
+      case 'f': out += '\f'; ++i; continue;
+      case 'n': out += '\n'; ++i; continue;
+      case 'r': out += '\r'; ++i; continue;
+      case 't': out += '\t'; ++i; continue;
+      case 'u': {
+        const int32_t unit = UnicodeEscapeAt(text, i);
+        if (unit < 0) break;
+        uint32_t cp = static_cast<uint32_t>(unit);
+        size_t consumed = 6;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+          const int32_t low = i + 6 < text.size() ? UnicodeEscapeAt(text, i + 6) : -1;
+          if (low >= 0xDC00 && low <= 0xDFFF) {
+            cp = 0x10000 + ((static_cast<uint32_t>(unit) - 0xD800) << 10) + (static_cast<uint32_t>(low) - 0xDC00);
+            consumed = 12;
+          } else {
+            cp = 0xFFFD;
+          }
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+          cp = 0xFFFD;
+        }
+        AppendUTF8(out, cp);
+        i += consumed - 1;
+        continue;
+      }
+      default:
+        break;
+    }
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace brz

@@ -13,3 +13,12 @@ namespace brz {
 std::string JSONEscape(std::string_view text);
 
 }  // namespace brz
+
+namespace brz {
+
+// The text a JSON string literal stands for: \" \\ \/ \b \f \n \r \t and \uXXXX (surrogate pairs
+// joined) decoded to UTF-8. An escape that is not valid JSON is kept as written; a lone surrogate
+// becomes U+FFFD.
+std::string JSONUnescape(std::string_view text);
+
+}  // namespace brz

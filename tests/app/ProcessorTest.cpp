@@ -33,7 +33,11 @@ TEST(CommandProcessor, ParamValueRules) {
       {R"({"params":{"b":TRUE}})", "b", true, false, "true"},
       {R"({"params":{"b":False}})", "b", true, false, "false"},
       {R"({"params":{"z":NULL}})", "z", true, false, "null"},
-      {R"({"params":{"s":"x\"y"}})", "s", true, false, R"(x\"y)"},
+      // String escapes are decoded; object and list members keep their JSON text.
+      {R"({"params":{"s":"x\"y"}})", "s", true, false, R"(x"y)"},
+      {R"({"params":{"s":"a\\b\/c\n\t\u00e9\ud83d\ude00\q"}})", "s", true, false, "a\\b/c\n\t\xC3\xA9\xF0\x9F\x98\x80\\q"},
+      {R"({"params":{"s":"\ud800x"}})", "s", true, false, "\xEF\xBF\xBDx"},
+      {R"({"params":{"h":{"s":"x\"y"}}})", "h", true, false, R"({"s":"x\"y"})"},
       {R"({"params":{"a":1, "a":2}})", "a", true, false, "1"},
       {R"({"params":{"a":1}})", "missing", true, true, ""},
       {R"({"message":"open" "params":{"url":"tcp://h:1883",}})", "url", true, false, "tcp://h:1883"},
