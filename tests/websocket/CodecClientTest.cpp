@@ -29,6 +29,8 @@ using test::ToHex;
 // connection instead of events.
 class WSClient : public TbrzWebSocketClient {
  public:
+  // Threads stop before this most-derived part goes.
+  ~WSClient() override { Shutdown(); }
   std::string Protocols;
   TbrzWSQueueOptions Queues;
   std::shared_ptr<TbrzWSConnectionClientRFC6455> WSConnection() const {
