@@ -132,6 +132,32 @@ INSTANTIATE_TEST_SUITE_P(Versions, MQTTSession,
                                            VersionCase{"5.0", "Success", "", ""}),
                          [](const auto& info) { return std::string(info.param.api) == "5.0" ? "MQTT5" : "MQTT311"; });
 
+TEST(MQTTConsole, OverWebSocket) {
+  Broker broker;
+  Console console;
+  console.Send(R"({"message":"api", "protocol":"mqtt", "params":{"version":"5.0"}})");
+  console.NextLine();
+  console.Send(R"({"message":"open", "params":{"url":"ws://127.0.0.1:)" + std::to_string(broker.WsPort()) + R"(/mqtt"}})");
+  EXPECT_EQ(console.NextLine(),
+            R"({"event": "connect", "protocol": "mqtt", "params":{"session": "false", "reasoncode": 0, "reasonname": "Success"}})");
+  console.Send(R"({"message":"subscribe", "protocol":"mqtt", "params":{"topic":"ws/#"}})");
+  EXPECT_NE(console.NextLine().find(R"("event": "subscribe")"), std::string::npos);
+  for (int qos = 0; qos <= 2; ++qos) {
+    const std::string text = "over ws " + std::to_string(qos);
+    console.Send(R"({"message":"publish", "protocol":"mqtt", "params":{"topic":"ws/q", "qos":)" + std::to_string(qos) +
+                 R"(, "text":")" + text + "\"}}");
+    auto lines = console.Next(static_cast<size_t>(qos + 1));
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        R"({"event": "publish", "protocol": "mqtt", "params":{"topic": "ws/q", "text": ")" + text + "\"}}"),
+              lines.end())
+        << Joined(lines);
+  }
+  // A large payload crosses the WebSocket framing whole.
+  const std::string big(200000, 'x');
+  console.Send(R"({"message":"publish", "protocol":"mqtt", "params":{"topic":"ws/big", "text":")" + big + "\"}}");
+  EXPECT_EQ(console.NextLine(), R"({"event": "publish", "protocol": "mqtt", "params":{"topic": "ws/big", "text": ")" + big + "\"}}");
+}
+
 TEST(MQTTConsole, RetainedMessageReachesANewSubscription) {
   Broker broker("", false);
   Process retained({"mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(broker.Port()), "-t", "keep", "-m", "kept", "-r"});
