@@ -106,7 +106,7 @@ std::string BinaryDir() {
   const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
   return EnvOr("BRZ_BINARY_DIR", ec ? "build" : self.parent_path().string());
 }
-std::string SourceDir() { return EnvOr("BRZ_SOURCE_DIR", "."); }
+std::string SourceDir() { return EnvOr("BRZ_SOURCE_DIR", BRZ_SOURCE_DIR_DEFAULT); }
 std::string BrzmqttPath() { return BinaryDir() + "/brzmqtt"; }
 
 TempDir::TempDir() {
