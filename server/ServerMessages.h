@@ -1,0 +1,43 @@
+#pragma once
+// Every literal text of the remote-control server.
+
+namespace brz::msg {
+
+// Handshake and classification errors.
+inline constexpr const char* kErrorDecodingGET = "Error Decoding Header: GET";
+inline constexpr const char* kErrorDecodingWebSocket = "Error Decoding Header: WebSocket";
+inline constexpr const char* kErrorDecodingUpgrade = "Error Decoding Header: Upgrade";
+inline constexpr const char* kErrorDecodingKey = "Error Decoding Header: WebSocket-Key";
+inline constexpr const char* kErrorProtocolNotSupported = "Error Protocol: %s not supported.";
+inline constexpr const char* kOriginNotAllowed = "Origin %s not allowed";
+inline constexpr const char* kErrorDecodingHixieKey = "Error decoding sec-webSocket-key.";
+inline constexpr const char* kErrorStartingSSL = "Error starting SSL connection.";
+inline constexpr const char* kConnectionRejected = "Connection rejected by server.";
+inline constexpr const char* kHeartBeatTimeout = "HeartBeat Timeout exceeded.";
+// Limits on hostile peers.
+inline constexpr const char* kRequestHeaderTooLarge = "Request header too large.";
+inline constexpr const char* kHandshakeTimeout = "Handshake time-out: no complete request received.";
+// Listening.
+inline constexpr const char* kBindFailed = "Could not bind socket to %s:%d: %s";
+inline constexpr const char* kListenFailed = "Could not listen on %s:%d: %s";
+inline constexpr const char* kInvalidBindAddress = "Invalid bind address %s";
+inline constexpr const char* kInvalidListenPort = "Invalid listening port %d";
+
+// Handshake response lines.
+inline constexpr const char* kServerHeader = "Server: brzWebSockets 2023.2.0";
+inline constexpr const char* kRFC6455StatusLine = "HTTP/1.1 101 Switching Protocols";
+inline constexpr const char* kRFC6455UpgradeLine = "Upgrade: websocket";
+inline constexpr const char* kConnectionUpgradeLine = "Connection: Upgrade";
+inline constexpr const char* kProtocolLinePrefix = "Sec-WebSocket-Protocol: ";
+inline constexpr const char* kAcceptLinePrefix = "Sec-WebSocket-Accept: ";
+inline constexpr const char* kHixie76StatusLine = "HTTP/1.1 101 WebSocket Protocol Handshake";
+inline constexpr const char* kHixie76UpgradeLine = "Upgrade: WebSocket";
+inline constexpr const char* kHixie76OriginPrefix = "Sec-WebSocket-Origin: ";
+inline constexpr const char* kHixie76LocationPrefix = "Sec-WebSocket-Location: ws://";
+inline constexpr const char* kHixie76AnyProtocol = "Sec-WebSocket-Protocol: *";
+
+// The answer to a plain HTTP request: the server serves no documents.
+inline constexpr const char* kHTTPNotFoundStatus = "HTTP/1.1 404 Not Found";
+inline constexpr const char* kHTTPNotFoundBody = "Not Found";
+
+}  // namespace brz::msg
