@@ -2,11 +2,19 @@
 
 #include <algorithm>
 
+#include "framework/TbrzWSProtocol_Client.h"
+
 namespace brz {
 
 TbrzWSComponent::TbrzWSComponent() = default;
 
-TbrzWSComponent::~TbrzWSComponent() = default;
+TbrzWSComponent::~TbrzWSComponent() {
+  // Attached objects outlive their client: they forget it.
+  for (auto* object : std::vector<TbrzWSComponent_Base*>(FProtocolObjectList))
+    if (auto* protocol = dynamic_cast<TbrzWSProtocol_Client*>(object)) protocol->ClientDestroyed(this);
+}
+
+std::string TbrzWSComponent::SubProtocols() const { return OfferedProtocolText(FProtocolObjectList); }
 
 void TbrzWSComponent::AttachProtocolObject(TbrzWSComponent_Base* object) {
   if (!object) return;
@@ -27,7 +35,10 @@ void TbrzWSComponent::SetNotifyEvents(TwsNotifyEvent value) {
     if (timer) timer->SetNotifyEvents(value);
 }
 
-std::vector<TbrzWSComponent_Base*> TbrzWSComponent::MatchProtocolObjects(const TbrzConnectionPtr&, bool) { return {}; }
+std::vector<TbrzWSComponent_Base*> TbrzWSComponent::MatchProtocolObjects(const TbrzConnectionPtr& C, bool aDisconnect) {
+  if (!C) return {};
+  return MatchingProtocolObjects(FProtocolObjectList, C->Protocol(), aDisconnect);
+}
 
 bool TbrzWSComponent::RoutesToProtocols(const TbrzConnectionPtr& C) const { return C && !C->Protocol().empty(); }
 
@@ -65,6 +76,53 @@ void TbrzWSComponent::DeliverError(const TbrzConnectionPtr& C) {
 void TbrzWSComponent::DeliverException(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverException(C);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverException(C);
+}
+
+TbrzWSComponent_WSClient::~TbrzWSComponent_WSClient() {
+  for (auto& protocol : FOwnedProtocols) DetachProtocolObject(protocol.get());
+}
+
+void TbrzWSComponent_WSClient::RegisterProtocol(TbrzWSProtocol_Client* aProtocol) {
+  if (aProtocol) aProtocol->SetClient(this);
+}
+
+void TbrzWSComponent_WSClient::RegisterProtocol(const std::string& aName) {
+  for (auto* object : FProtocolObjectList) {
+    auto* protocol = dynamic_cast<TbrzWSProtocol*>(object);
+    if (protocol && protocol->Protocol() == aName) return;
+  }
+  auto protocol = std::make_unique<TbrzWSProtocol>();
+  protocol->SetProtocol(aName);
+  // The client's own handlers still receive the events of connections speaking this protocol.
+  protocol->OnConnect = OnConnect;
+  protocol->OnDisconnect = OnDisconnect;
+  protocol->OnMessage = OnMessage;
+  protocol->OnBinary = OnBinary;
+  protocol->OnFragmented = OnFragmented;
+  protocol->OnError = OnError;
+  protocol->OnException = OnException;
+  AttachProtocolObject(protocol.get());
+  FOwnedProtocols.push_back(std::move(protocol));
+}
+
+void TbrzWSComponent_WSClient::UnRegisterProtocol(const std::string& aName) {
+  for (auto* object : std::vector<TbrzWSComponent_Base*>(FProtocolObjectList)) {
+    auto* protocol = dynamic_cast<TbrzWSProtocol*>(object);
+    if (!protocol || protocol->Protocol() != aName) continue;
+    // Objects the application made are only detached; the client destroys its own.
+    if (auto* attached = dynamic_cast<TbrzWSProtocol_Client*>(object)) {
+      attached->SetClient(nullptr);
+    } else {
+      DetachProtocolObject(object);
+    }
+    FOwnedProtocols.erase(std::remove_if(FOwnedProtocols.begin(), FOwnedProtocols.end(),
+                                         [object](const auto& owned) { return owned.get() == object; }),
+                          FOwnedProtocols.end());
+  }
+}
+
+void TbrzWSComponent_WSClient::UnRegisterProtocol(TbrzWSProtocol_Client* aProtocol) {
+  if (aProtocol) aProtocol->SetClient(nullptr);
 }
 
 std::string TbrzWSComponent_WSClient::Host() const {

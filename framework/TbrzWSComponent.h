@@ -12,6 +12,7 @@
 
 #include "common/TbrzTimer.h"
 #include "framework/TbrzWSComponent_Base.h"
+#include "framework/TbrzWSProtocol.h"
 #include "transport/TbrzSocketOptions.h"
 
 namespace brz {
@@ -30,7 +31,12 @@ struct TbrzWSWatchDogClient_Options {
   void Assign(const TbrzWSWatchDogClient_Options& other) { *this = other; }
 };
 
+class TbrzWSProtocol_Client;
+
 class TbrzWSComponent : public TbrzWSComponent_Base {
+  // Attached protocol objects take over the connect/disconnect bookkeeping (heartbeat, watchdog).
+  friend class TbrzWSProtocol_Client;
+
  public:
   TbrzWSComponent();
   ~TbrzWSComponent() override;
@@ -63,7 +69,7 @@ class TbrzWSComponent : public TbrzWSComponent_Base {
   using TbrzWSComponent_Base::DeliverException;
 
   // The comma-separated sub-protocol names offered for a new connection; empty when none is attached.
-  virtual std::string SubProtocols() const { return {}; }
+  virtual std::string SubProtocols() const;
 
  protected:
   // The attached objects that receive the events of a connection whose protocol text is not empty.
@@ -104,6 +110,17 @@ class TbrzWSComponent_Client : public TbrzWSComponent {
 
 class TbrzWSComponent_WSClient : public TbrzWSComponent_Client {
  public:
+  ~TbrzWSComponent_WSClient() override;
+
+  // Attaches the object (sets its Client).
+  void RegisterProtocol(TbrzWSProtocol_Client* aProtocol);
+  // When no attached object has exactly this name: a plain protocol object owned by the client,
+  // carrying copies of the client's seven handlers, is attached.
+  void RegisterProtocol(const std::string& aName);
+  // Detaches every attached object with exactly this name; those the client created are destroyed.
+  void UnRegisterProtocol(const std::string& aName);
+  void UnRegisterProtocol(TbrzWSProtocol_Client* aProtocol);
+
   std::string Host() const;
   void SetHost(const std::string& value);
   int Port() const { return FPort.load(); }
@@ -112,6 +129,7 @@ class TbrzWSComponent_WSClient : public TbrzWSComponent_Client {
   void SetTLS(bool value) { FTLS = value; }
 
  private:
+  std::vector<std::unique_ptr<TbrzWSProtocol>> FOwnedProtocols;  // made by RegisterProtocol(name)
   mutable std::mutex FHostLock;  // guards FHost
   std::string FHost;
   std::atomic<int> FPort{80};

@@ -4,23 +4,6 @@
 
 namespace brz {
 
-namespace {
-
-// The client's heartbeat and watchdog slots are protected: an attached protocol object runs them
-// for the client when it takes over the client's connect and disconnect events.
-struct TClientSlots : TbrzWSComponent {
-  static void RunStartHeartBeat(TbrzWSComponent& aClient) { (aClient.*&TClientSlots::StartHeartBeat)(); }
-  static void RunStopHeartBeat(TbrzWSComponent& aClient) { (aClient.*&TClientSlots::StopHeartBeat)(); }
-  static void RunStartWatchDog(TbrzWSComponent& aClient) { (aClient.*&TClientSlots::StartWatchDog)(); }
-  static void RunStopWatchDog(TbrzWSComponent& aClient) { (aClient.*&TClientSlots::StopWatchDog)(); }
-  static std::atomic<int>& WatchDogAttempts(TbrzWSComponent& aClient) {
-    return aClient.*&TClientSlots::FWatchDogAttempts;
-  }
-  static bool WatchDogEnabled(TbrzWSComponent& aClient) { return (aClient.*&TClientSlots::FWatchDogEnabled).load(); }
-};
-
-}  // namespace
-
 TbrzWSProtocol_Client::~TbrzWSProtocol_Client() {
   // Never leave the client holding a pointer to an object that is gone.
   if (TbrzWSComponent_WSClient* client = FClient.exchange(nullptr)) client->DetachProtocolObject(this);
@@ -39,29 +22,28 @@ void TbrzWSProtocol_Client::SetClient(TbrzWSComponent_WSClient* aClient) {
   if (aClient) aClient->AttachProtocolObject(this);
 }
 
-void TbrzWSProtocol_Client::ClientDestroyed(TbrzWSComponent_WSClient* aClient) {
-  TbrzWSComponent_WSClient* expected = aClient;
-  FClient.compare_exchange_strong(expected, nullptr);
+void TbrzWSProtocol_Client::ClientDestroyed(TbrzWSComponent* aClient) {
+  TbrzWSComponent_WSClient* current = FClient.load();
+  if (current && static_cast<TbrzWSComponent*>(current) == aClient) FClient.compare_exchange_strong(current, nullptr);
 }
 
 void TbrzWSProtocol_Client::RaiseConnectEvent(const TbrzConnectionPtr& C) {
   TbrzWSProtocol::RaiseConnectEvent(C);
   TbrzWSComponent_WSClient* client = Client();
   if (!client) return;
-  TClientSlots::RunStartHeartBeat(*client);
-  TClientSlots::RunStopWatchDog(*client);
-  TClientSlots::WatchDogAttempts(*client).store(0);
+  client->StartHeartBeat();
+  client->StopWatchDog();
+  client->FWatchDogAttempts.store(0);
 }
 
 void TbrzWSProtocol_Client::RaiseDisconnectEvent(const TbrzConnectionPtr& C, int32_t Code) {
   TbrzWSProtocol::RaiseDisconnectEvent(C, Code);
   TbrzWSComponent_WSClient* client = Client();
   if (!client) return;
-  TClientSlots::RunStopHeartBeat(*client);
+  client->StopHeartBeat();
   const int attempts = client->WatchDog().Attempts;
-  if (TClientSlots::WatchDogEnabled(*client) &&
-      (attempts == 0 || TClientSlots::WatchDogAttempts(*client).load() < attempts))
-    TClientSlots::RunStartWatchDog(*client);
+  if (client->FWatchDogEnabled.load() && (attempts == 0 || client->FWatchDogAttempts.load() < attempts))
+    client->StartWatchDog();
 }
 
 void TbrzWSProtocol_Client::DeliverBinary(const TbrzConnectionPtr& C) {
@@ -87,7 +69,7 @@ void TbrzWSProtocol_Client::StartClientHeartBeat(bool aEnabled, int aInterval, i
   client->HeartBeat().Enabled = aEnabled;
   client->HeartBeat().Interval = aInterval;
   client->HeartBeat().Timeout = aTimeout;
-  TClientSlots::RunStartHeartBeat(*client);
+  client->StartHeartBeat();
 }
 
 void TbrzWSProtocol_Client_Base::WriteData(const std::string& aText) {

@@ -10,6 +10,7 @@
 
 namespace brz {
 
+class TbrzWSComponent;
 class TbrzWSComponent_WSClient;
 
 class TbrzWSProtocol_Client : public TbrzWSProtocol {
@@ -21,7 +22,7 @@ class TbrzWSProtocol_Client : public TbrzWSProtocol {
   // nullptr detaches. While loading or designing the value is only stored.
   virtual void SetClient(TbrzWSComponent_WSClient* aClient);
   // Called by a client that is being destroyed: forget it without touching it further.
-  void ClientDestroyed(TbrzWSComponent_WSClient* aClient);
+  void ClientDestroyed(TbrzWSComponent* aClient);
 
   // Connect: the own event, then the client's heartbeat starts and its watchdog is reset.
   void RaiseConnectEvent(const TbrzConnectionPtr& C) override;

@@ -8,6 +8,7 @@
 // Events run on the thread that delivers the client's events (the read thread), retries on the QoS
 // timer thread. Destroy the engine before its client, or let the client's destruction detach it.
 
+#include <atomic>
 #include <string>
 
 #include "framework/TbrzWSProtocol_Client.h"
@@ -26,7 +27,14 @@ class TbrzWSProtocol_MQTT_Client : public TbrzWSProtocol_Client_Base, public Tbr
   // Sends text through the client (nothing in the MQTT flow uses it).
   virtual void WriteProtocolText(const std::string& aText);
 
-  // ---- framework side
+  // ---- framework side (each call from the client is counted, so destruction waits for it)
+  void DeliverConnect(const TbrzConnectionPtr& C) override;
+  void DeliverDisconnect(const TbrzConnectionPtr& C) override;
+  void DeliverMessage(const TbrzConnectionPtr& C) override;
+  void DeliverFragmented(const TbrzConnectionPtr& C, TbrzMemoryStream& Data, TOpcode OpCode, bool Cont) override;
+  void DeliverError(const TbrzConnectionPtr& C) override;
+  void DeliverException(const TbrzConnectionPtr& C) override;
+  void DeliverException(const std::string& Text, const std::exception* E) override;
   void RaiseConnectEvent(const TbrzConnectionPtr& C) override;
   void RaiseDisconnectEvent(const TbrzConnectionPtr& C, int32_t Code) override;
   void DeliverBinary(const TbrzConnectionPtr& C) override;
@@ -45,6 +53,12 @@ class TbrzWSProtocol_MQTT_Client : public TbrzWSProtocol_Client_Base, public Tbr
   void RaiseEngineException(const TbrzConnectionPtr& aConnection, const std::string& aText,
                             const Exception* E) override;
   void TransportDisconnected(const TbrzConnectionPtr& aConnection, int32_t aCode) override;
+
+ private:
+  class TDeliveryScope;
+
+  // Calls from the client (read, heartbeat and timer threads) currently inside this object.
+  std::atomic<int> FDeliveries{0};
 };
 
 }  // namespace brz

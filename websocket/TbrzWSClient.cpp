@@ -8,6 +8,7 @@
 #include "common/Memory.h"
 #include "common/Time.h"
 #include "common/Url.h"
+#include "framework/TbrzWSProtocol.h"
 #include "transport/TbrzSocketErrors.h"
 #include "transport/TbrzWSException.h"
 #include "websocket/WebSocketMessages.h"
@@ -71,6 +72,7 @@ void TbrzWSClient::Shutdown() {
   }
   client.reset();
   retired.clear();
+  DisposeHeartBeatTimers();
 }
 
 std::string TbrzWSClient::Version() const { return msg::kClientVersion; }
@@ -344,6 +346,56 @@ void TbrzWSClient::RaiseDisconnectEvent(const TbrzConnectionPtr& C, int32_t Code
   StopHeartBeat();
   TbrzWSComponent_WSClient::RaiseDisconnectEvent(C, Code);
   if (FWatchDogEnabled.load()) StartWatchDog();
+}
+
+void TbrzWSClient::StartHeartBeat() {
+  if (!HeartBeat().Enabled || IsDestroying()) return;
+  const int interval = HeartBeat().Interval;
+  std::lock_guard<std::mutex> guard(FHeartBeatLock);
+  for (auto& timer : FRetiredHeartBeatTimers) FreeTimer(timer);
+  FRetiredHeartBeatTimers.clear();
+  // A stopped timer cannot run again: a new one is made for each start.
+  if (!FHeartBeatTimer) {
+    FHeartBeatTimer = std::make_unique<TbrzTimer>(interval * 1000, false);
+    FHeartBeatTimer->SetDebugName(msg::kHeartBeatTimerName);
+    FHeartBeatTimer->SetNotifyEvents(NotifyEvents());
+    FHeartBeatTimer->SetOnTimer([this](TbrzTimer&) { HeartBeatTick(); });
+  }
+  FHeartBeatTimer->SetInterval(interval * 1000);
+  if (interval > 0 && !FHeartBeatTimer->Enabled()) FHeartBeatTimer->SetEnabled(true);
+}
+
+void TbrzWSClient::StopHeartBeat() {
+  std::lock_guard<std::mutex> guard(FHeartBeatLock);
+  if (!FHeartBeatTimer) return;
+  FHeartBeatTimer->Terminate();
+  FRetiredHeartBeatTimers.push_back(std::move(FHeartBeatTimer));
+}
+
+void TbrzWSClient::DisposeHeartBeatTimers() {
+  std::lock_guard<std::mutex> running(FHeartBeatTickLock);
+  std::lock_guard<std::mutex> guard(FHeartBeatLock);
+  FreeTimer(FHeartBeatTimer);
+  for (auto& timer : FRetiredHeartBeatTimers) FreeTimer(timer);
+  FRetiredHeartBeatTimers.clear();
+}
+
+void TbrzWSClient::HeartBeatTick() {
+  std::lock_guard<std::mutex> running(FHeartBeatTickLock);
+  if (IsDestroying()) return;
+  TbrzConnectionPtr c = Connection();
+  if (!c || c->Disconnected()) return;
+  try {
+    // The last matching protocol that answers decides whether it pinged itself.
+    bool handled = false;
+    if (!c->Protocol().empty()) {
+      for (auto* object : MatchProtocolObjects(c, false))
+        if (auto* protocol = dynamic_cast<TbrzWSProtocol*>(object)) handled = protocol->DoProtocolHeartBeat(c);
+    }
+    if (!handled) c->Ping(FormatLocalNow(msg::kPingTimeFormat));
+  } catch (const std::exception& e) {
+    ReportException(c, e.what(), &e);
+  }
 }
 
 void TbrzWSClient::ReleaseConnection(const TbrzConnectionPtr& C) {

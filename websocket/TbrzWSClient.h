@@ -93,6 +93,10 @@ class TbrzWSClient : public TbrzWSComponent_WSClient {
 
   void RaiseDisconnectEvent(const TbrzConnectionPtr& C, int32_t Code) override;
   void ReleaseConnection(const TbrzConnectionPtr& C) override;
+  // Heartbeat: every HeartBeat.Interval seconds while connected a ping, unless an attached protocol
+  // keeps the connection alive itself. Stopping never waits (it may run on the tick's own thread).
+  void StartHeartBeat() override;
+  void StopHeartBeat() override;
   // Deactivates without events and joins every thread of the component. The most-derived
   // destructor calls it first, so no thread runs while the object is being torn down.
   void Shutdown();
@@ -112,11 +116,18 @@ class TbrzWSClient : public TbrzWSComponent_WSClient {
   // Drops the socket client; one whose read thread is the caller is kept until a later call.
   void DiscardSocketClient();
   void SpawnClientThread(bool activate);
+  void HeartBeatTick();
+  // Waits for a running tick and disposes of every heartbeat timer (teardown only).
+  void DisposeHeartBeatTimers();
 
   mutable std::mutex FClientLock;  // guards FSocketClient, FRetiredClients and FConnection
   std::shared_ptr<TbrzIdTCPClient> FSocketClient;
   std::vector<std::shared_ptr<TbrzIdTCPClient>> FRetiredClients;
   std::shared_ptr<TbrzWSConnectionClient> FConnection;
+
+  std::mutex FHeartBeatLock;      // guards FHeartBeatTimer, FRetiredHeartBeatTimers
+  std::mutex FHeartBeatTickLock;  // held for the whole of a heartbeat tick
+  std::vector<std::unique_ptr<TbrzTimer>> FRetiredHeartBeatTimers;
 
   std::mutex FThreadsLock;  // guards FClientThreads
   std::vector<std::thread> FClientThreads;
