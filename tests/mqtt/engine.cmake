@@ -5,6 +5,7 @@ if(TARGET brz_mqtt AND TARGET brz_websocket)
     SOURCES
       ${PROJECT_SOURCE_DIR}/tests/mqtt/EngineCoreTest.cpp
       ${PROJECT_SOURCE_DIR}/tests/mqtt/EngineComponentTest.cpp
+      ${PROJECT_SOURCE_DIR}/tests/mqtt/EngineBrokerTest.cpp
       ${PROJECT_SOURCE_DIR}/tests/support/FakeBroker.cpp
     LIBS brz_mqtt brz_websocket)
 elseif(TARGET brz_mqtt_core)
