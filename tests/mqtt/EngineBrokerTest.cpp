@@ -22,20 +22,32 @@ struct BrokerSession {
     Engine.SetClient(&Client);
   }
   ~BrokerSession() { Client.SetActive(false); }
-  void Open(int aPort) {
-    Client.SetURL("tcp://127.0.0.1:" + std::to_string(aPort));
+  void Open(int aPort, const std::string& aScheme = "tcp") {
+    Client.SetURL(aScheme + "://127.0.0.1:" + std::to_string(aPort));
     Client.SetActive(true);
   }
 };
 
 class EngineWithBroker : public ::testing::TestWithParam<TwsMQTTVersion> {};
 
+// Subscribes to brz/test/#, publishes at QoS 0, 1 and 2, and checks every acknowledgement and delivery.
+void RoundTrip(BrokerSession& s, bool v5);
+
+// Raw TCP (chunks reassembled) and WebSocket with sub-protocol "mqtt" (one binary message per packet).
 TEST_P(EngineWithBroker, PublishesAtEveryQoSReachOwnSubscription) {
-  Broker broker("", false);
+  Broker broker;
   const bool v5 = GetParam() == TwsMQTTVersion::mqtt5;
-  BrokerSession s(GetParam());
-  s.Open(broker.Port());
-  ASSERT_TRUE(s.Log.WaitFor(std::string("connect false 0 ") + (v5 ? "Success" : "Connection Accepted")));
+  for (const char* scheme : {"tcp", "ws"}) {
+    SCOPED_TRACE(scheme);
+    BrokerSession s(GetParam());
+    s.Open(std::string(scheme) == "ws" ? broker.WsPort() : broker.Port(), scheme);
+    RoundTrip(s, v5);
+  }
+}
+
+void RoundTrip(BrokerSession& s, bool v5) {
+  ASSERT_TRUE(s.Log.WaitFor(std::string("connect false 0 ") + (v5 ? "Success" : "Connection Accepted")))
+      << ::testing::PrintToString(s.Log.Lines());
 
   const uint16_t subscription = s.Engine.Subscribe("brz/test/#", TmqttQoS::mtqsExactlyOnce);
   ASSERT_TRUE(s.Log.WaitFor("subscribe " + std::to_string(subscription) + " 2 Granted QoS 2"));
