@@ -69,7 +69,12 @@ void TbrzWSProtocol_Client::StartClientHeartBeat(bool aEnabled, int aInterval, i
   client->HeartBeat().Enabled = aEnabled;
   client->HeartBeat().Interval = aInterval;
   client->HeartBeat().Timeout = aTimeout;
-  client->StartHeartBeat();
+  // Off means off: a heartbeat left running would send the client's own pings into the protocol.
+  if (aEnabled) {
+    client->StartHeartBeat();
+  } else {
+    client->StopHeartBeat();
+  }
 }
 
 void TbrzWSProtocol_Client_Base::WriteData(const std::string& aText) {

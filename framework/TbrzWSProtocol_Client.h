@@ -35,7 +35,7 @@ class TbrzWSProtocol_Client : public TbrzWSProtocol {
   void ReleaseConnection(const TbrzConnectionPtr& C) override;
 
  protected:
-  // Hands keep-alive settings to the client's heartbeat and (re)starts it.
+  // Hands keep-alive settings to the client's heartbeat and (re)starts it, or stops it when disabled.
   void StartClientHeartBeat(bool aEnabled, int aInterval, int aTimeout);
 
  private:

@@ -244,6 +244,19 @@ TEST(EngineOnLoopback, PingreqOnEveryHeartbeatTick) {
   ASSERT_TRUE(s.Broker.NextPacketOfType(12));
 }
 
+TEST(EngineOnLoopback, DisabledKeepAliveSendsNothingBetweenPackets) {
+  Session s;
+  // The client's own heartbeat was on; the engine's setting wins.
+  s.Client.HeartBeat().Enabled = true;
+  s.Client.HeartBeat().Interval = 1;
+  s.Engine.HeartBeat().Enabled = false;
+  const ConnectPacket connect = SplitConnect(s.Open());
+  EXPECT_EQ(ToHex(connect.WithoutClientId), "10 23 00 04 4D 51 54 54 04 02 00 00");
+  s.Acknowledge();
+  EXPECT_FALSE(s.Client.HeartBeat().Enabled);
+  EXPECT_TRUE(s.Broker.PacketsWithin(std::chrono::milliseconds(2500)).empty());
+}
+
 TEST(EngineOnLoopback, MissingPingrespEndsTheConnection) {
   Session s;
   s.Engine.HeartBeat().Interval = 1;
