@@ -79,6 +79,28 @@ TEST(Protocol, AttachingFollowsTheClientProperty) {
   EXPECT_TRUE(first.ProtocolObjects().empty());
 }
 
+TEST(Protocol, RegisteringByNameAttachesOnePlainObjectWithTheClientsHandlers) {
+  RecordingClient client;
+  std::vector<std::string> seen;
+  client.OnMessage = [&seen](const TbrzConnectionPtr&, const std::string& aText) { seen.push_back(aText); };
+  client.RegisterProtocol("chat");
+  client.RegisterProtocol("chat");
+  ASSERT_EQ(client.ProtocolObjects().size(), 1u);
+  EXPECT_EQ(OfferedProtocolText(client.ProtocolObjects()), "chat");
+  client.ProtocolObjects()[0]->RaiseMessageEvent(nullptr, "hi");
+  EXPECT_EQ(seen, (std::vector<std::string>{"hi"}));
+
+  // Unregistering by name destroys the client's own object but only detaches the application's.
+  auto mine = MakeProtocol("", "chat");
+  client.RegisterProtocol(mine.get());
+  client.UnRegisterProtocol("chat");
+  EXPECT_TRUE(client.ProtocolObjects().empty());
+  EXPECT_EQ(mine->Client(), nullptr);
+  client.RegisterProtocol(mine.get());
+  client.UnRegisterProtocol(mine.get());
+  EXPECT_TRUE(client.ProtocolObjects().empty());
+}
+
 TEST(Protocol, WritesGoThroughTheClientWhenThereIsOne) {
   auto protocol = MakeProtocol("", "chat");
   TbrzMemoryStream data(TBytes{1, 2});
