@@ -1,30 +1,58 @@
 #pragma once
-// The one writer of standard output. Lines from different threads never interleave: each line is
-// written whole under one lock. A failing write raises EInOutError.
+// The one writer of standard output. Callers append whole lines under one lock, so lines from
+// different threads never interleave; a writer thread of its own hands everything pending to one
+// write call, with no lock held while the call blocks. A line appears at once when the console was
+// idle, and a burst of lines costs few system calls. Pending bytes are bounded: a producer waits
+// while the console is that far behind, so a stalled reader slows the program instead of growing it.
+// A failing write raises EInOutError, from the next WriteLine or Flush of any thread.
 
-#include <cstdio>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace brz {
 
 class TbrzConsoleWriter {
  public:
-  // Writes Text followed by a line end.
+  explicit TbrzConsoleWriter(int fd = 1, size_t aMaxPending = kDefaultMaxPending);
+  // Writes what is pending, then stops the writer thread.
+  ~TbrzConsoleWriter();
+  TbrzConsoleWriter(const TbrzConsoleWriter&) = delete;
+  TbrzConsoleWriter& operator=(const TbrzConsoleWriter&) = delete;
+
+  // Queues Text followed by a line end.
   void WriteLine(std::string_view Text);
+  // Waits until every line queued so far has been written: true then, false when aTimeout passed
+  // first (a reader that stopped reading must not hold the process). Raises the write failure.
+  bool Flush(std::chrono::milliseconds aTimeout);
   // The process-wide writer on file descriptor 1.
   static TbrzConsoleWriter& Instance();
 
-  explicit TbrzConsoleWriter(int fd = 1) : FFd(fd) {}
+  static constexpr size_t kDefaultMaxPending = 1 << 20;
 
  private:
+  void Run();
+  void ThrowFailure() const;  // FLock held
+
   int FFd;
-  std::mutex FLock;  // guards FBuffer and the descriptor's write position
-  std::string FBuffer;
+  size_t FMaxPending;
+  std::mutex FLock;                  // guards the fields below
+  std::condition_variable FWork;     // lines pending, or stopping
+  std::condition_variable FWritten;  // a write call finished
+  std::string FPending;              // whole lines not yet handed to write
+  bool FWriting = false;             // the writer thread is inside write with bytes taken from FPending
+  bool FStopping = false;
+  int FError = 0;                    // errno of the first failed write; sticky
+  std::thread FThread;               // started last in the constructor
 };
 
 // Shorthand for TbrzConsoleWriter::Instance().WriteLine.
 void ConsoleWriteLine(std::string_view Text);
+// Shorthand for TbrzConsoleWriter::Instance().Flush.
+bool ConsoleFlush(std::chrono::milliseconds aTimeout);
 
 }  // namespace brz

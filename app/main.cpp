@@ -3,7 +3,9 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <iostream>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -22,6 +24,49 @@ brz::TbrzCommandLog_MQTT& CommandProcessor() {
   return *GProcessor;
 }
 
+// Standard input in large reads: every line already buffered is taken without another system call.
+class TbrzConsoleReader {
+ public:
+  // The next line without its line end; false at end of input (a last line without a line end
+  // still counts). A read error ends the input as its end does.
+  bool ReadLine(std::string& aLine) {
+    for (;;) {
+      const size_t end = FBuffer.find('\n', FStart);
+      if (end != std::string::npos) {
+        aLine.assign(FBuffer, FStart, end - FStart);
+        FStart = end + 1;
+        return true;
+      }
+      if (FEnded) {
+        if (FStart >= FBuffer.size()) return false;
+        aLine.assign(FBuffer, FStart, std::string::npos);
+        FStart = FBuffer.size();
+        return true;
+      }
+      Fill();
+    }
+  }
+
+ private:
+  void Fill() {
+    FBuffer.erase(0, FStart);
+    FStart = 0;
+    const size_t kept = FBuffer.size();
+    FBuffer.resize(kept + kReadSize);
+    ssize_t n;
+    do {
+      n = ::read(0, FBuffer.data() + kept, kReadSize);
+    } while (n < 0 && errno == EINTR);
+    FBuffer.resize(kept + static_cast<size_t>(n > 0 ? n : 0));
+    if (n <= 0) FEnded = true;
+  }
+
+  static constexpr size_t kReadSize = 1 << 16;
+  std::string FBuffer;
+  size_t FStart = 0;  // first byte not yet handed out
+  bool FEnded = false;
+};
+
 bool IsKeyword(const std::string& line, const char* keyword) {
   std::string upper = line;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -31,15 +76,19 @@ bool IsKeyword(const std::string& line, const char* keyword) {
 void Run(int argc, char** argv) {
   for (const char* line : brz::kBanner) brz::ConsoleWriteLine(line);
   CommandProcessor().Initialize(brz::TbrzCommandLine(argc, argv));
+  TbrzConsoleReader input;
   std::string line;
   // End of input ends the program as EXIT does.
-  while (std::getline(std::cin, line)) {
+  while (input.ReadLine(line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (IsKeyword(line, "EXIT")) break;
     if (IsKeyword(line, "HELP")) CommandProcessor().DoHelp();
     else CommandProcessor().DoJSON(line);
   }
 }
+
+// Lines already printed reach standard output first, unless its reader has stopped reading.
+constexpr std::chrono::milliseconds kExitFlushTimeout{10000};
 
 // The connections are left to the process end, as are the threads that serve them: nothing is torn
 // down that a read thread might still be using, and no close handshake delays the exit.
@@ -50,12 +99,13 @@ void Run(int argc, char** argv) {
 int main(int argc, char** argv) {
   // A peer that closes its socket must not kill the process.
   ::signal(SIGPIPE, SIG_IGN);
-  std::ios::sync_with_stdio(false);
   try {
     Run(argc, argv);
+    brz::ConsoleFlush(kExitFlushTimeout);
   } catch (const brz::Exception& e) {
     try {
       brz::ConsoleWriteLine(e.ClassName() + ": " + e.what());
+      brz::ConsoleFlush(kExitFlushTimeout);
     } catch (const brz::Exception&) {
       EndProgram(1);
     }
