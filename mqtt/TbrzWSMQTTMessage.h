@@ -43,6 +43,9 @@ class TbrzWSMQTTMessage : public TbrzThreadSafeComponent {
   // position 0, the bytes that followed it (repeat while it is not empty). False when the packet is
   // incomplete; its bytes wait in the reassembly buffer and aStream is empty.
   virtual bool ReadTCP(TbrzMemoryStream& aStream);
+  // The same over a byte range: a true result leaves aPosition after the decoded packet, a false one
+  // at aSize. The bytes after a packet are not moved, so a chunk of many packets costs one pass.
+  bool ReadTCP(const uint8_t* aBytes, size_t aSize, size_t& aPosition);
 
   // ---- building: each returns one complete packet
 
@@ -139,6 +142,8 @@ class TbrzWSMQTTMessage : public TbrzThreadSafeComponent {
   void WritePublishHeader(uint16_t aPacketIdentifier, const std::string& aTopic, TmqttQoS aQoS, bool aRetain,
                           bool aDuplicate);
 
+  // Decodes the packet the TCP reassembly buffer completed, then drops that buffer.
+  void DecodeReassembledPacket();
   void ReadCONNACK(const uint8_t* aBody, size_t aSize);
   void ReadPUBLISH(const uint8_t* aBody, size_t aSize);
   void ReadAcknowledgement(TmqttControlPacket aPacket, const uint8_t* aBody, size_t aSize);

@@ -88,12 +88,24 @@ bool TbrzWSMQTTMessage::ReadPacket(const uint8_t* aBytes, size_t aSize, size_t& 
 bool TbrzWSMQTTMessage::ReadTCP(TbrzMemoryStream& aStream) {
   TbrzLock lock(CS());
   if (!StreamReadPacketBuffer().Read(aStream)) return false;
-  // The surplus is in aStream; the reassembly state is dropped whether the decode succeeds or not.
+  // The surplus is in aStream.
+  DecodeReassembledPacket();
+  return true;
+}
+
+bool TbrzWSMQTTMessage::ReadTCP(const uint8_t* aBytes, size_t aSize, size_t& aPosition) {
+  TbrzLock lock(CS());
+  if (!StreamReadPacketBuffer().Read(aBytes, aSize, aPosition)) return false;
+  DecodeReassembledPacket();
+  return true;
+}
+
+void TbrzWSMQTTMessage::DecodeReassembledPacket() {
+  // The reassembly state is dropped whether the decode succeeds or not.
   std::unique_ptr<TbrzWSMQTTReadPacketBuffer> packet = std::move(FStreamReadPacketBuffer);
   TbrzMemoryStream& buffer = packet->StreamBuffer();
   buffer.SetPosition(0);
   Read(buffer);
-  return true;
 }
 
 void TbrzWSMQTTMessage::ReadCONNACK(const uint8_t* aBody, size_t aSize) {

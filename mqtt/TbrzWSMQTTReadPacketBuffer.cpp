@@ -34,15 +34,33 @@ void TbrzWSMQTTReadPacketBuffer::Fail() {
 }
 
 bool TbrzWSMQTTReadPacketBuffer::Read(TbrzMemoryStream& aStream) {
+  size_t index = 0;
+  bool complete;
+  try {
+    complete = Read(aStream.Memory(), aStream.Size(), index);
+  } catch (const Exception&) {
+    aStream.Clear();
+    throw;
+  }
+  if (complete) {
+    TBytes surplus(aStream.Memory() + index, aStream.Memory() + aStream.Size());
+    aStream.LoadFromBytes(surplus);
+  } else {
+    aStream.Clear();
+  }
+  return complete;
+}
+
+bool TbrzWSMQTTReadPacketBuffer::Read(const uint8_t* aInput, size_t aSize, size_t& aPosition) {
   TbrzMemoryStream& buffer = StreamBuffer();
   // The packet handed over by the previous call is done with.
   if (FHandedOver) {
     buffer.Clear();
     FHandedOver = false;
   }
-  const uint8_t* input = aStream.Memory();
-  const size_t size = aStream.Size();
-  size_t index = 0;
+  const uint8_t* input = aInput;
+  const size_t size = aSize;
+  size_t index = aPosition;
   bool complete = false;
   // The buffer grows only by bytes that arrived, never by the announced length.
   buffer.SetPosition(buffer.Size());
@@ -59,7 +77,7 @@ bool TbrzWSMQTTReadPacketBuffer::Read(TbrzMemoryStream& aStream) {
       }
       // A fifth remaining-length byte exceeds the four-byte limit.
       if (FMultiplier > 2097152) {
-        aStream.Clear();
+        aPosition = size;
         Fail();
       }
       ++FFixedHeaderLength;
@@ -78,13 +96,10 @@ bool TbrzWSMQTTReadPacketBuffer::Read(TbrzMemoryStream& aStream) {
     }
   }
   if (complete) {
-    TBytes surplus(input + index, input + size);
-    aStream.LoadFromBytes(surplus);
     SetReadPacketState(TwsMQTTReadState::mqrsFixedHeader);
     FHandedOver = true;
-  } else {
-    aStream.Clear();
   }
+  aPosition = index;
   buffer.SetPosition(0);
   return complete;
 }

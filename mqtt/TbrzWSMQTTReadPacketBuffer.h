@@ -32,6 +32,10 @@ class TbrzWSMQTTReadPacketBuffer {
   // are needed; aStream is then empty. A remaining length that needs a fifth byte raises
   // SMQTTMalformedVarInteger; the unframeable bytes are dropped (buffer and aStream emptied).
   bool Read(TbrzMemoryStream& aStream);
+  // The same over a byte range, without moving the rest: takes bytes from aPosition on and leaves
+  // aPosition just after the packet when it returns true, at aSize when it returns false (also when
+  // it raises).
+  bool Read(const uint8_t* aInput, size_t aSize, size_t& aPosition);
   // Forgets everything received.
   void Reset();
 

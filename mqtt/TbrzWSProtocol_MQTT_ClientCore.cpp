@@ -446,16 +446,31 @@ void TbrzWSProtocol_MQTT_ClientCore::InspectReceivedData(const TbrzConnectionPtr
 void TbrzWSProtocol_MQTT_ClientCore::HandleReceivedData(const TbrzConnectionPtr& aConnection,
                                                         const TbrzMemoryStream& aData) {
   std::shared_ptr<TbrzWSMQTTMessage> codec = CurrentMessage();
-  const bool tcp = IsTCPTransport(aConnection);
+  bool stop = false;
+  if (IsTCPTransport(aConnection)) {
+    // Each packet is decoded where the one before ended, the bytes after it not moved: a large read
+    // of many small packets is one pass over its bytes.
+    const uint8_t* bytes = aData.Memory();
+    const size_t size = aData.Size();
+    size_t position = 0;
+    while (!stop && position < size) {
+      TbrzWSMQTTReceivedPacket packet;
+      {
+        TbrzLock lock(codec->CS());
+        if (!codec->ReadTCP(bytes, size, position)) break;
+        packet.CopyFrom(*codec);
+      }
+      Dispatch(aConnection, packet, stop);
+    }
+    return;
+  }
   TbrzMemoryStream stream(aData.Bytes());
   stream.SetPosition(0);
-  bool stop = false;
   while (!stop && stream.Position() < stream.Size()) {
     TbrzWSMQTTReceivedPacket packet;
     {
       TbrzLock lock(codec->CS());
-      const bool decoded = tcp ? codec->ReadTCP(stream) : codec->Read(stream);
-      if (!decoded) break;
+      if (!codec->Read(stream)) break;
       packet.CopyFrom(*codec);
     }
     Dispatch(aConnection, packet, stop);

@@ -121,6 +121,66 @@ TEST(MQTTReassembly, EverySplitPointGivesTheSamePackets) {
   }
 }
 
+// Feeds the chunks through the byte-range form, which decodes in place.
+std::vector<std::string> FeedRange(TbrzWSMQTTMessage& aMessage, const std::vector<Bytes>& aChunks) {
+  std::vector<std::string> decoded;
+  for (const auto& chunk : aChunks) {
+    size_t position = 0;
+    while (position < chunk.size()) {
+      const size_t before = position;
+      const bool complete = aMessage.ReadTCP(chunk.data(), chunk.size(), position);
+      EXPECT_GT(position, before);
+      if (!complete) {
+        EXPECT_EQ(position, chunk.size());
+        break;
+      }
+      decoded.push_back(Describe(aMessage));
+    }
+  }
+  return decoded;
+}
+
+TEST(MQTTReassembly, ByteRangeFormGivesTheSamePacketsAtEverySplitPoint) {
+  const Bytes bytes = Stream();
+  for (size_t split = 0; split <= bytes.size(); ++split) {
+    TbrzWSMQTTMessage message;
+    auto decoded = FeedRange(message, {Bytes(bytes.begin(), bytes.begin() + static_cast<long>(split)),
+                                       Bytes(bytes.begin() + static_cast<long>(split), bytes.end())});
+    ASSERT_EQ(decoded, Expected) << "split at " << split;
+  }
+}
+
+TEST(MQTTReassembly, ByteRangeFormStopsAfterEachPacketAndLeavesTheRest) {
+  TbrzWSMQTTMessage message;
+  const Bytes bytes = Hex("40 02 00 0A D0 00 30");
+  size_t position = 0;
+  ASSERT_TRUE(message.ReadTCP(bytes.data(), bytes.size(), position));
+  EXPECT_EQ(position, 4u);
+  EXPECT_EQ(Describe(message), "PUBACK 10");
+  ASSERT_TRUE(message.ReadTCP(bytes.data(), bytes.size(), position));
+  EXPECT_EQ(position, 6u);
+  EXPECT_EQ(Describe(message), "PINGRESP");
+  EXPECT_FALSE(message.ReadTCP(bytes.data(), bytes.size(), position));
+  EXPECT_EQ(position, 7u);
+  EXPECT_EQ(ToHex(bytes), "40 02 00 0A D0 00 30");
+  // The trailing first byte waits in the reassembly buffer for the rest of its packet.
+  EXPECT_EQ(FeedRange(message, {Hex("05 00 01 74 68 69")}), std::vector<std::string>{"PUBLISH t 0 2"});
+}
+
+TEST(MQTTReassembly, ByteRangeFormRaisesOnAMalformedLengthAndConsumesTheChunk) {
+  TbrzWSMQTTMessage message;
+  const Bytes bytes = Hex("30 FF FF FF FF 01 02 40 02 00 0A");
+  size_t position = 0;
+  try {
+    message.ReadTCP(bytes.data(), bytes.size(), position);
+    FAIL() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), SMQTTMalformedVarInteger);
+  }
+  EXPECT_EQ(position, bytes.size());
+  EXPECT_EQ(FeedRange(message, {Hex("40 02 00 0B")}), std::vector<std::string>{"PUBACK 11"});
+}
+
 TEST(MQTTReassembly, EveryPairOfSplitPointsAroundTheHeadersGivesTheSamePackets) {
   const Bytes bytes = Stream();
   // Three chunks with both cuts in the first 12 bytes (CONNACK and the long header), then the rest.
