@@ -317,6 +317,7 @@ void TbrzWSClient::HandleReadException(const std::exception& e) {
   }
   if (c) {
     if (auto client = SocketClient()) client->Socket()->ClearBuffered();
+    CloseTLSAfterReadFailure();
     if (closedSocket) DeliverDisconnectNotification();
   }
 }
@@ -537,8 +538,6 @@ std::string TbrzWSClient::WriteAndWaitData(const std::string& aText, int aTimeou
     return {};
   }
 }
-
-std::shared_ptr<TbrzIOHandler> TbrzWSClient::CreateTLSHandler() { throw ESocketError(msg::kTLSNotAvailable); }
 
 std::shared_ptr<TbrzWSConnectionClient> TbrzWSClient::CreateConnection() {
   return std::make_shared<TbrzWSConnectionClientRFC6455>();

@@ -18,10 +18,13 @@
 
 #include "framework/TbrzWSComponent.h"
 #include "transport/TbrzIdTCPClient.h"
+#include "transport/TbrzSSLOptions.h"
 #include "websocket/TbrzWSClientOptions.h"
 #include "websocket/TbrzWSConnection.h"
 
 namespace brz {
+
+struct TbrzSSLCertificate;
 
 class TbrzWSClient : public TbrzWSComponent_WSClient {
  public:
@@ -79,15 +82,29 @@ class TbrzWSClient : public TbrzWSComponent_WSClient {
   // Raised first thing in every activation; may still change any property.
   std::function<void(TbrzWSClient* Sender)> OnBeforeConnect;
 
+  // TLS settings, copied into the handler made at each activation with TLS on.
+  TbrzWSTLS_Options& TLSOptions() { return FTLSOptions; }
+  void SetTLSOptions(const TbrzWSTLS_Options& value) { FTLSOptions.Assign(value); }
+  // The handler of a TLS activation: the one OnSSLGetHandler supplies (used as it is, TLSOptions
+  // not applied), else one made from TLSOptions and shown to OnSSLAfterCreateHandler.
+  std::shared_ptr<TbrzIOHandler> GetHandlerSSL();
+  std::function<void(TbrzWSClient* Sender, std::shared_ptr<TbrzIOHandler>& Handler)> OnSSLGetHandler;
+  std::function<void(TbrzWSClient* Sender, const std::shared_ptr<TbrzIOHandler>& Handler)> OnSSLAfterCreateHandler;
+  // With verification on, once per certificate of the peer's chain: Result holds the library's
+  // verdict, and the value left there decides. Runs on the connecting thread.
+  std::function<void(TbrzWSClient* Sender, const TbrzSSLCertificate& Certificate, bool AOk, int ADepth, int AError,
+                     bool& Result)>
+      OnSSLVerifyPeer;
+
  protected:
-  // TLS seam: the handler used when TLS is on. Without a TLS layer the activation fails clearly.
+  // TLS seam: the handler used when TLS is on (GetHandlerSSL).
   virtual std::shared_ptr<TbrzIOHandler> CreateTLSHandler();
   // The connection object for a new socket; the WebSocket layer returns one that speaks the
   // handshake and frames.
   virtual std::shared_ptr<TbrzWSConnectionClient> CreateConnection();
   // Outbound parking seam: whether any level is set, and the flush run once per read iteration.
   // Whether the TLS layer is set to TLS 1.3 (raw TCP then reads with a 100 ms time-out).
-  virtual bool TLSVersionIs13() const { return false; }
+  virtual bool TLSVersionIs13() const;
   virtual bool HasOutboundQueues() const { return false; }
   virtual void FlushOutboundQueues(const std::shared_ptr<TbrzWSConnectionClient>& /*connection*/) {}
 
@@ -109,6 +126,8 @@ class TbrzWSClient : public TbrzWSComponent_WSClient {
   void HandleRead();
   void HandleThread();
   void HandleReadException(const std::exception& e);
+  // After a read failure an open OpenSSL session is ended, so nothing more enters it.
+  void CloseTLSAfterReadFailure();
   void StopReading(const TbrzConnectionPtr& connection);
   void DeliverDisconnectNotification();
   void Redirect(const std::string& aLocation);
@@ -151,6 +170,7 @@ class TbrzWSClient : public TbrzWSComponent_WSClient {
   TbrzWSSpecifications FSpecifications;
   TbrzSocketThrottle FThrottle;
   std::shared_ptr<TbrzIOHandler> FTLSHandler;
+  TbrzWSTLS_Options FTLSOptions;
 };
 
 // The published client.
