@@ -31,6 +31,8 @@ TbrzWebSocketClient& TbrzCommandLog_WSClient::ClientComponent() {
     client->OnMessage = [this](const TbrzConnectionPtr&, const std::string& Text) { HandleClientMessage(Text); };
     client->OnError = [this](const TbrzConnectionPtr&, const std::string& Error) { HandleClientError(Error); };
     client->OnException = [this](const TbrzConnectionPtr&, const Exception& E) { HandleClientException(E.Message()); };
+    client->TLSOptions().IOHandler = TwsTLSIOHandler::iohSChannel;
+    client->TLSOptions().Version = TwsTLSVersions::tls1_2;
     FWSClient = std::move(client);
   }
   return *FWSClient;
