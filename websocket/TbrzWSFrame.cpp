@@ -42,7 +42,16 @@ const char* OpcodeName(TOpcode op) {
 
 std::array<uint8_t, 4> TbrzWSMaskGenerator::Next() {
   std::array<uint8_t, 4> key{};
-  for (auto& b : key) b = static_cast<uint8_t>(RandomBelow(255));
+  for (auto& b : key) {
+    // Dropping 255 leaves every byte uniform in 0..254.
+    do {
+      if (FNext == FPool.size()) {
+        RandomFill(FPool.data(), FPool.size());
+        FNext = 0;
+      }
+      b = FPool[FNext++];
+    } while (b == 255);
+  }
   return key;
 }
 

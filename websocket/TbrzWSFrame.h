@@ -26,8 +26,17 @@ inline constexpr int kWSCloseTooBig = 1009;
 // Mask keys for outgoing frames. One object per connection; thread-safe (the system's strong generator).
 class TbrzWSMaskGenerator {
  public:
+  TbrzWSMaskGenerator() = default;
+  // A copy would hand out the same keys as the original.
+  TbrzWSMaskGenerator(const TbrzWSMaskGenerator&) = delete;
+  TbrzWSMaskGenerator& operator=(const TbrzWSMaskGenerator&) = delete;
   // Four bytes, each uniform in 0..254.
   std::array<uint8_t, 4> Next();
+
+ private:
+  // Strong random bytes drawn in blocks: one generator call serves many frames.
+  std::array<uint8_t, 256> FPool{};
+  size_t FNext = 256;
 };
 
 // One complete frame: header byte (FIN, RSV1, opcode), the shortest length form, the mask key when

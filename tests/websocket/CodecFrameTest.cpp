@@ -2,6 +2,7 @@
 // chunking.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,21 @@ TEST(WSFrameWrite, MaskKeysVaryAndStayBelow255) {
     if (key != first) differs = true;
   }
   EXPECT_TRUE(differs);
+}
+
+TEST(WSFrameWrite, MaskKeysStayFreshAcrossRandomBlocks) {
+  TbrzWSMaskGenerator generator;
+  // Far more keys than one block of random bytes gives: later blocks must not repeat the first.
+  using Keys = std::vector<std::array<uint8_t, 4>>;
+  Keys keys;
+  for (int i = 0; i < 1024; ++i) keys.push_back(generator.Next());
+  for (const auto& key : keys)
+    for (uint8_t b : key) EXPECT_LT(b, 255);
+  const Keys first(keys.begin(), keys.begin() + 32);
+  for (size_t start = 32; start + 32 <= keys.size(); start += 32) {
+    const Keys later(keys.begin() + static_cast<long>(start), keys.begin() + static_cast<long>(start + 32));
+    EXPECT_NE(later, first) << "keys from " << start;
+  }
 }
 
 std::string Plan(TOpcode op, size_t bytes, size_t cutLength, size_t size, TwsStreaming streaming) {
