@@ -68,6 +68,8 @@ class TbrzConsoleReader {
 };
 
 bool IsKeyword(const std::string& line, const char* keyword) {
+  // Commands are far longer than the keywords: most lines are told apart by their length alone.
+  if (line.size() != std::char_traits<char>::length(keyword)) return false;
   std::string upper = line;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return upper == keyword;
