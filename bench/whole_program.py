@@ -547,12 +547,16 @@ def main():
 
     def pairs(name, n, ours_fn, peer_fn, peer_name):
         walls_o, walls_p, rss_o, rss_p, ratios = [], [], [], [], []
+        busy = {"o": [], "p": []}
         for r in range(repeat):
             order = [("o", ours_fn), ("p", peer_fn)] if r % 2 == 0 else [("p", peer_fn), ("o", ours_fn)]
             got = {}
             for who, fn in order:
                 try:
+                    # The broker's share of one core during the run shows when it sets the pace.
+                    c0, t0 = bench.cpu_seconds(bench.broker.proc.pid), time.monotonic()
                     got[who] = fn()
+                    busy[who].append((bench.cpu_seconds(bench.broker.proc.pid) - c0) / (time.monotonic() - t0))
                 except BenchError as e:
                     failures.append("%s %s run %d: %s" % (name, "brzmqtt" if who == "o" else peer_name, r + 1, e))
             if "o" in got:
@@ -561,10 +565,11 @@ def main():
                 walls_p.append(got["p"][0]); rss_p.append(got["p"][1])
             if "o" in got and "p" in got:
                 ratios.append(got["o"][0] / got["p"][0])
-        for client, walls, rss in (("brzmqtt", walls_o, rss_o), (peer_name, walls_p, rss_p)):
+        for client, walls, rss, who in (("brzmqtt", walls_o, rss_o, "o"), (peer_name, walls_p, rss_p, "p")):
             w = median(walls)
+            note = "broker busy %.0f%%" % (100 * median(busy[who])) if busy[who] else ""
             rows.append((client, name, n, w, n / w if walls else float("nan"), max(rss) if rss else None,
-                         median(ratios) if client == "brzmqtt" else None, ""))
+                         median(ratios) if client == "brzmqtt" else None, note))
         print("  %s done: ratios %s" % (name, " ".join("%.2f" % x for x in ratios)), file=sys.stderr)
 
     try:
