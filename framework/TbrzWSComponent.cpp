@@ -10,71 +10,85 @@ TbrzWSComponent::TbrzWSComponent() = default;
 
 TbrzWSComponent::~TbrzWSComponent() {
   // Attached objects outlive their client: they forget it.
-  for (auto* object : std::vector<TbrzWSComponent_Base*>(FProtocolObjectList))
+  for (auto* object : ProtocolObjects())
     if (auto* protocol = dynamic_cast<TbrzWSProtocol_Client*>(object)) protocol->ClientDestroyed(this);
 }
 
-std::string TbrzWSComponent::SubProtocols() const { return OfferedProtocolText(FProtocolObjectList); }
+std::vector<TbrzWSComponent_Base*> TbrzWSComponent::ProtocolObjects() const {
+  TbrzLock guard(FProtocolListLock);
+  return FProtocolObjectList;
+}
+
+std::string TbrzWSComponent::SubProtocols() const { return OfferedProtocolText(ProtocolObjects()); }
 
 void TbrzWSComponent::AttachProtocolObject(TbrzWSComponent_Base* object) {
   if (!object) return;
+  TbrzLock guard(FProtocolListLock);
   object->SetNotifyEvents(NotifyEvents());
   if (std::find(FProtocolObjectList.begin(), FProtocolObjectList.end(), object) == FProtocolObjectList.end())
     FProtocolObjectList.push_back(object);
 }
 
 void TbrzWSComponent::DetachProtocolObject(TbrzWSComponent_Base* object) {
+  TbrzLock guard(FProtocolListLock);
   FProtocolObjectList.erase(std::remove(FProtocolObjectList.begin(), FProtocolObjectList.end(), object),
                             FProtocolObjectList.end());
 }
 
 void TbrzWSComponent::SetNotifyEvents(TwsNotifyEvent value) {
   TbrzWSComponent_Base::SetNotifyEvents(value);
-  for (auto* object : FProtocolObjectList) object->SetNotifyEvents(value);
+  for (auto* object : ProtocolObjects()) object->SetNotifyEvents(value);
   for (auto* timer : {FHeartBeatTimer.get(), FHeartBeatTimeoutTimer.get(), FWatchDogTimer.get()})
     if (timer) timer->SetNotifyEvents(value);
 }
 
 std::vector<TbrzWSComponent_Base*> TbrzWSComponent::MatchProtocolObjects(const TbrzConnectionPtr& C, bool aDisconnect) {
   if (!C) return {};
-  return MatchingProtocolObjects(FProtocolObjectList, C->Protocol(), aDisconnect);
+  return MatchingProtocolObjects(ProtocolObjects(), C->Protocol(), aDisconnect);
 }
 
 bool TbrzWSComponent::RoutesToProtocols(const TbrzConnectionPtr& C) const { return C && !C->Protocol().empty(); }
 
 void TbrzWSComponent::DeliverConnect(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverConnect(C);
+  TbrzLock guard(FProtocolListLock);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverConnect(C);
 }
 
 void TbrzWSComponent::DeliverDisconnect(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverDisconnect(C);
+  TbrzLock guard(FProtocolListLock);
   for (auto* o : MatchProtocolObjects(C, true)) o->DeliverDisconnect(C);
 }
 
 void TbrzWSComponent::DeliverMessage(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverMessage(C);
+  TbrzLock guard(FProtocolListLock);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverMessage(C);
 }
 
 void TbrzWSComponent::DeliverBinary(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverBinary(C);
+  TbrzLock guard(FProtocolListLock);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverBinary(C);
 }
 
 void TbrzWSComponent::DeliverFragmented(const TbrzConnectionPtr& C, TbrzMemoryStream& Data, TOpcode OpCode,
                                         bool Cont) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverFragmented(C, Data, OpCode, Cont);
+  TbrzLock guard(FProtocolListLock);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverFragmented(C, Data, OpCode, Cont);
 }
 
 void TbrzWSComponent::DeliverError(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverError(C);
+  TbrzLock guard(FProtocolListLock);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverError(C);
 }
 
 void TbrzWSComponent::DeliverException(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverException(C);
+  TbrzLock guard(FProtocolListLock);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverException(C);
 }
 
@@ -87,6 +101,7 @@ void TbrzWSComponent_WSClient::RegisterProtocol(TbrzWSProtocol_Client* aProtocol
 }
 
 void TbrzWSComponent_WSClient::RegisterProtocol(const std::string& aName) {
+  TbrzLock guard(FProtocolListLock);
   for (auto* object : FProtocolObjectList) {
     auto* protocol = dynamic_cast<TbrzWSProtocol*>(object);
     if (protocol && protocol->Protocol() == aName) return;
@@ -106,7 +121,7 @@ void TbrzWSComponent_WSClient::RegisterProtocol(const std::string& aName) {
 }
 
 void TbrzWSComponent_WSClient::UnRegisterProtocol(const std::string& aName) {
-  for (auto* object : std::vector<TbrzWSComponent_Base*>(FProtocolObjectList)) {
+  for (auto* object : ProtocolObjects()) {
     auto* protocol = dynamic_cast<TbrzWSProtocol*>(object);
     if (!protocol || protocol->Protocol() != aName) continue;
     // Objects the application made are only detached; the client destroys its own.

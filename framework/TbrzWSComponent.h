@@ -42,7 +42,7 @@ class TbrzWSComponent : public TbrzWSComponent_Base {
   ~TbrzWSComponent() override;
 
   // Attached sub-protocol objects, in attachment order (not owned).
-  const std::vector<TbrzWSComponent_Base*>& ProtocolObjects() const { return FProtocolObjectList; }
+  std::vector<TbrzWSComponent_Base*> ProtocolObjects() const;
   // Appends the object, handing it this component's notification mode.
   void AttachProtocolObject(TbrzWSComponent_Base* object);
   // Removes the object from the list without destroying it.
@@ -84,6 +84,10 @@ class TbrzWSComponent : public TbrzWSComponent_Base {
   virtual void StartWatchDog() {}
   virtual void StopWatchDog() {}
 
+  // Guards FProtocolObjectList. Held while an event is passed to the attached objects (recursive:
+  // deliveries may re-enter), so an object detaching from another thread waits for a delivery in
+  // progress and receives nothing afterwards.
+  mutable TbrzCriticalSection FProtocolListLock;
   std::vector<TbrzWSComponent_Base*> FProtocolObjectList;
   TbrzWSHeartBeat_Options FHeartBeat;
   std::unique_ptr<TbrzTimer> FHeartBeatTimeoutTimer;

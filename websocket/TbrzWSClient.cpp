@@ -390,6 +390,7 @@ void TbrzWSClient::HeartBeatTick() {
     // The last matching protocol that answers decides whether it pinged itself.
     bool handled = false;
     if (!c->Protocol().empty()) {
+      TbrzLock attached(FProtocolListLock);
       for (auto* object : MatchProtocolObjects(c, false))
         if (auto* protocol = dynamic_cast<TbrzWSProtocol*>(object)) handled = protocol->DoProtocolHeartBeat(c);
     }
