@@ -40,4 +40,12 @@ inline constexpr const char* kHixie76AnyProtocol = "Sec-WebSocket-Protocol: *";
 inline constexpr const char* kHTTPNotFoundStatus = "HTTP/1.1 404 Not Found";
 inline constexpr const char* kHTTPNotFoundBody = "Not Found";
 
+// Remote-control intake lines.
+inline constexpr const char* kServerListening = "Server Listening on %s:%s";
+inline constexpr const char* kClientConnectedFrom = "Client %s connected from %s";
+inline constexpr const char* kClientConnected = "Client connected";
+inline constexpr const char* kClientDisconnectedFrom = "Client %s disconnected from %s";
+inline constexpr const char* kClientDisconnected = "Client disconnected";
+inline constexpr const char* kCommandLineTooLong = "Command line longer than %d bytes.";
+
 }  // namespace brz::msg

@@ -125,6 +125,24 @@ std::vector<std::string> TbrzWSConnectionServer::Channels() const {
   return {FChannels.begin(), FChannels.end()};
 }
 
+std::string TbrzWSConnectionServer::TextTerminator() const {
+  std::lock_guard<std::mutex> guard(FServerLock);
+  return FTextTerminator;
+}
+
+void TbrzWSConnectionServer::SetTextTerminator(const std::string& value) {
+  std::lock_guard<std::mutex> guard(FServerLock);
+  FTextTerminator = value;
+}
+
+void TbrzWSConnectionServer::WriteData(const std::string& text, int size, TwsStreaming streaming) {
+  if (Transport() == TwsTransport::trpTCP) {
+    std::string terminator = TextTerminator();
+    if (!terminator.empty()) return TbrzWSConnection_Socket::WriteData(text + terminator, size, streaming);
+  }
+  TbrzWSConnection_Socket::WriteData(text, size, streaming);
+}
+
 void TbrzWSConnectionServer::SyncSettings() {
   FCore.SetValidateUTF8(ValidateUTF8());
   FCore.SetFragmentedMessages(FragmentedMessages());

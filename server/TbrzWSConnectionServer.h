@@ -102,6 +102,13 @@ class TbrzWSConnectionServer : public TbrzWSConnection_Socket, private IbrzWSCon
   std::function<void(const TbrzConnectionPtr&, std::vector<std::string>&)> OnHandshake;
   std::function<void(const TbrzConnectionPtr&, const std::string& channel, bool subscribed)> OnSubscription;
 
+  // Appended to every text written to a raw TCP peer (empty: the text goes as given), so a peer
+  // that reads a byte stream can tell one message from the next.
+  std::string TextTerminator() const;
+  void SetTextTerminator(const std::string& value);
+  using TbrzWSConnection_Socket::WriteData;
+  void WriteData(const std::string& text, int size = 0, TwsStreaming streaming = TwsStreaming::stmNone) override;
+
   void Ping(const std::string& aText) override { FCore.Ping(aText); }
   void Close(int aCloseCode = 1000) override;
 
@@ -132,7 +139,8 @@ class TbrzWSConnectionServer : public TbrzWSConnection_Socket, private IbrzWSCon
   std::atomic<int> FAuthenticationCloseCode{1000};
   std::atomic<int64_t> FEnabledAt{0};
 
-  mutable std::mutex FServerLock;  // guards FServerOriginsAllowed, FURL, FChannels
+  mutable std::mutex FServerLock;  // guards FServerOriginsAllowed, FURL, FChannels, FTextTerminator
+  std::string FTextTerminator;
   std::string FServerOriginsAllowed;
   std::string FURL;
   bool FURLKnown = false;

@@ -84,8 +84,11 @@ TEST(ServerLoad, TwoHundredOperatorsReceiveEveryLineInOrderAndMemoryReturns) {
   RecordProperty("rss_idle_kib", static_cast<int>(idle));
   RecordProperty("rss_busy_kib", static_cast<int>(busy));
   RecordProperty("rss_after_kib", static_cast<int>(after));
-  // Loose: thread arenas keep some memory; what matters is that nothing per operator stays.
+#if !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
+  // Loose: thread arenas keep some memory; what matters is that nothing per operator stays. (A
+  // sanitizer's own allocator and shadow memory make the figure meaningless.)
   EXPECT_LT(after, idle + 32 * 1024);
+#endif
   EXPECT_TRUE(server.Errors().empty());
   EXPECT_TRUE(server.Exceptions().empty());
 }
