@@ -1,26 +1,47 @@
 #pragma once
 // Base of the command processors: owns the parsed current command, reads its arguments, writes
-// every result line, and reads the process command line.
+// every result line, reads the process command line, and runs the remote-control intake (a server
+// whose operators send commands and receive every result line).
 //
 // Thread-safety: DoJSON runs on the console thread and on remote operators' threads; commands are
 // serialised by FCommandLock. WriteLog may be called from any thread.
 
+#include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
+#include <unordered_map>
 
 #include "app/CommandLine.h"
 #include "app/ParamValue.h"
 #include "json/TbrzJSON.h"
+#include "server/TbrzWSHTTPServer.h"
 
 namespace brz {
 
 class TbrzCommandLog {
  public:
+  // Bound on one command line of a raw TCP operator.
+  static constexpr size_t kMaxCommandLine = 1024 * 1024;
+  // Send time-out towards operators: a stalled one is dropped instead of holding up the others.
+  static constexpr int kOperatorSendTimeOut = 5000;
+
   TbrzCommandLog() = default;
-  virtual ~TbrzCommandLog() = default;
+  virtual ~TbrzCommandLog();
   TbrzCommandLog(const TbrzCommandLog&) = delete;
   TbrzCommandLog& operator=(const TbrzCommandLog&) = delete;
 
+ protected:
+  // The server's event handlers.
+  virtual void HandleServerTCPConnect(const TbrzConnectionPtr& Connection, bool& Accept);
+  virtual void HandleServerDisconnect(const TbrzConnectionPtr& Connection, int32_t Code);
+  virtual void HandleServerError(const TbrzConnectionPtr& Connection, const std::string& Error);
+  virtual void HandleServerException(const TbrzConnectionPtr& Connection, const Exception& E);
+  virtual void HandleServerMessage(const TbrzConnectionPtr& Connection, const std::string& Text);
+  virtual void HandleServerBinary(const TbrzConnectionPtr& Connection, TbrzMemoryStream& Data);
+  virtual void HandleServerUnknownProtocol(const TbrzConnectionPtr& Connection, bool& Accept);
+
+ public:
   // One result line: to the console and, when the remote-control intake runs, to every operator.
   virtual void WriteLog(const std::string& Text);
   // Parses Text into the command document and runs it. Exceptions go to the caller.
@@ -36,6 +57,13 @@ class TbrzCommandLog {
   // The "params" member of the current command (may be empty).
   IbrzObjectJSON Params();
 
+  // The remote-control server, created and wired on the first call.
+  TbrzWebSocketHTTPServer* ServerComponent();
+  // Ends the intake: every operator is disconnected and the server destroyed. A subclass whose
+  // commands use its own members calls this first in its destructor, so no remote command runs
+  // while those members go.
+  void StopIntake();
+
  protected:
   // Command dispatch on "message"; supplied by the subclasses.
   virtual void DoProcessJSON() = 0;
@@ -47,8 +75,16 @@ class TbrzCommandLog {
   void ConsoleLine(const std::string& Text);
 
  private:
+  // Runs every complete line a raw TCP operator sent; keeps the unfinished rest.
+  void TakeRawLines(const TbrzConnectionPtr& Connection, TbrzMemoryStream& Data);
+
   IbrzJSON FJSON;
   std::recursive_mutex FCommandLock;  // one command at a time on the shared document
+
+  std::shared_mutex FServerLock;  // guards the FServer reference: shared while broadcasting
+  std::unique_ptr<TbrzWebSocketHTTPServer> FServer;
+  std::mutex FLinesLock;  // guards FPartialLines
+  std::unordered_map<std::string, std::string> FPartialLines;  // raw operators' unfinished lines by GUID
 };
 
 }  // namespace brz
