@@ -100,6 +100,69 @@ TEST(EngineOnLoopback, ConnectCarriesVersionFlagsKeepAliveAndCredentials) {
   }
 }
 
+TEST(EngineOnLoopback, BeforeConnectHandlerChoosesSessionAndIdentifier) {
+  {
+    SCOPED_TRACE("own identifier");
+    Session s;
+    s.Engine.OnMQTTBeforeConnect = [](const TbrzConnectionPtr&, bool&, std::string& aClientIdentifier) {
+      aClientIdentifier = "myid";
+    };
+    const ConnectPacket connect = SplitConnect(s.Open());
+    EXPECT_EQ(connect.ClientId, "myid");
+    EXPECT_EQ(ToHex(connect.WithoutClientId), "10 10 00 04 4D 51 54 54 04 02 01 2C");
+  }
+  {
+    SCOPED_TRACE("persistent session keeps the offered identifier");
+    Session s;
+    std::string offered;
+    s.Engine.OnMQTTBeforeConnect = [&offered](const TbrzConnectionPtr&, bool& aCleanSession,
+                                              std::string& aClientIdentifier) {
+      offered = aClientIdentifier;
+      aCleanSession = false;
+    };
+    const ConnectPacket connect = SplitConnect(s.Open());
+    EXPECT_TRUE(IsClientIdentifier(offered)) << offered;
+    EXPECT_EQ(connect.ClientId, offered);
+    EXPECT_EQ(ToHex(connect.WithoutClientId), "10 23 00 04 4D 51 54 54 04 00 01 2C");
+  }
+}
+
+TEST(EngineOnLoopback, ApiPacketsCarryTheirPropertiesOnce) {
+  {
+    SCOPED_TRACE("mqtt311");
+    Session s;
+    s.Open();
+    s.Acknowledge();
+    s.Engine.Auth(false);
+    EXPECT_EQ(s.NextHex(), "F0 00");
+    s.Engine.Disconnect();
+    EXPECT_EQ(s.NextHex(), "E0 00");
+  }
+  SCOPED_TRACE("mqtt5");
+  Session s;
+  s.Open(TwsMQTTVersion::mqtt5);
+  s.Acknowledge();
+  TbrzWSMQTTSubscribe_Properties subscribe;
+  subscribe.SetSubscriptionIdentifier(5);
+  EXPECT_EQ(s.Engine.Subscribe("t", TmqttQoS::mtqsAtLeastOnce, &subscribe), 1);
+  EXPECT_EQ(s.NextHex(), "82 09 00 01 02 0B 05 00 01 74 01");
+  EXPECT_EQ(s.Engine.Subscribe("t"), 2);  // the properties went with the previous packet only
+  EXPECT_EQ(s.NextHex(), "82 07 00 02 00 00 01 74 00");
+  TbrzWSTopics topics;
+  topics.Add("a");
+  topics.Add("b");
+  EXPECT_EQ(s.Engine.UnSubscribe(topics), 3);
+  EXPECT_EQ(s.NextHex(), "A2 09 00 03 00 00 01 61 00 01 62");
+  TbrzWSMQTTAuth_Properties auth;
+  auth.SetAuthenticationMethod("m");
+  s.Engine.Auth(true, &auth);
+  EXPECT_EQ(s.NextHex(), "F0 06 19 04 15 00 01 6D");
+  TbrzWSMQTTDisconnect_Properties disconnect;
+  disconnect.SetReasonString("bye");
+  s.Engine.Disconnect(4, &disconnect);
+  EXPECT_EQ(s.NextHex(), "E0 0D 04 0B 11 00 00 00 00 1F 00 03 62 79 65");
+}
+
 TEST(EngineOnLoopback, IdentifiersAndTheQoSListFollowTheSessionFlag) {
   Session s;
   s.Open();
