@@ -113,8 +113,7 @@ void TbrzWSServer_Socket_Base::AddBinding(const std::string& ip, int port, TwsIP
 }
 
 std::vector<std::string> TbrzWSServer_Socket_Base::ListeningAddresses() const {
-  auto& self = const_cast<TbrzWSServer_Socket_Base&>(*this);
-  std::lock_guard<std::recursive_mutex> guard(self.FActiveLock);
+  std::lock_guard<std::recursive_mutex> guard(FActiveLock);
   std::vector<std::string> out;
   for (const auto& l : FListeners) out.push_back(l->IP + ":" + std::to_string(l->Port));
   return out;

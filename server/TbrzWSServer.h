@@ -236,9 +236,9 @@ class TbrzWSServer_Socket_Base : public TbrzWSComponent_Server {
   std::unique_ptr<TbrzIdSSLIOHandlerServerOpenSSL> FSSLHandler;
 
   std::atomic<bool> FActive{false};
-  std::recursive_mutex FActiveLock;  // serialises activation changes
+  mutable std::recursive_mutex FActiveLock;  // serialises activation changes; guards FListeners
   std::atomic<bool> FListening{false};
-  std::vector<std::unique_ptr<Listener>> FListeners;  // guarded by FActiveLock
+  std::vector<std::unique_ptr<Listener>> FListeners;
 
   TbrzCriticalSection FContextLock;  // guards FContexts and every context's data slot
   std::vector<TbrzServerContextPtr> FContexts;
