@@ -88,6 +88,14 @@ void TbrzWSHTTPServer::Classify(TbrzServerContext& ctx, const TbrzWSConnectionSe
       s.ClearBuffered();
       throw TbrzWSStartSSLError(msg::kErrorStartingSSL);
     }
+    // Each count waits for the rest: the next step would otherwise find the same byte and count
+    // again at once. The byte and whatever follows go back to the socket in order.
+    TBytes start = s.ReadBuffered(1);
+    s.WaitForData(FOptions.ReadTimeOut());
+    TBytes rest = s.ReadBuffered(s.BufferedCount());
+    start.insert(start.end(), rest.begin(), rest.end());
+    ctx.IOHandler->Unread(start);
+    s.WaitForData(0);
     return;
   }
   // Collect what arrives now; the bytes go back to the socket for whoever reads next.
