@@ -96,3 +96,40 @@ RESPONSES = [
     b"HTTP/1.1 101 Switching Protocols\r\nConnection: keep-alive\r\n\r\n",
 ]
 write("fuzz_ws_handshake_response", [bytes([c]) + r for r in RESPONSES for c in (255, 0, 6)])
+
+write("fuzz_json_read", [s.encode() for s in [
+    '{"message":"open", "params":{"url": "tcp://127.0.0.1:1883"}}',
+    '{"message":"subscribe", "protocol":"mqtt", "params":{"topic": "myTopic", "qos": 2}}',
+    '{"message":"publish", "protocol":"mqtt", "params":{"topic":"e2e/c", "text":"two \\"q\\" \\u00e9\\n", "qos":2, "retain":true}}',
+    '{"message":"heartbeat", "params":{"heartbeat":{"enabled": true, "interval": 30}}}',
+    '{"message":"authentication", "protocol":"mqtt", "params":{"enabled":true, "username":"user", "password":"mellow"}}',
+    '{"a":[1,2.5e3,-7,true,false,null,{"b":"c"}],"d":{}}', '{message:open, params:{url:ws://h}}', '{"x":"\\ud83d\\ude00"}',
+]])
+write("fuzz_split_url", [s.encode() for s in [
+    "tcp://broker.example:1883", "ws://127.0.0.1:8080/mqtt?x=1", "wss://[::1]:443/path", "tcps://h", "h:1",
+    "GET /chat?room=1 HTTP/1.1\nHost: server.example.com\nUpgrade: websocket\nConnection: Upgrade\n"
+    "Authorization: Basic dXNlcjpwYXNz\nContent-Length: 12\n",
+    "POST /brz/xhr/1 HTTP/1.1\nAccept: text/event-stream\n",
+]])
+
+UPGRADE = (b"GET /chat HTTP/1.1\r\nHost: server.example.com\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+           b"Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n")
+HIXIE = (b"GET /demo HTTP/1.1\r\nHost: example.com\r\nConnection: Upgrade\r\nSec-WebSocket-Key2: 12998 5 Y3 1  .P00\r\n"
+         b"Upgrade: WebSocket\r\nSec-WebSocket-Key1: 4 @1  46546xW%0l 1 5\r\nOrigin: http://example.com\r\n\r\n^n:ds[4U")
+REQUESTS = [
+    UPGRADE + b"\r\n",
+    UPGRADE + b"Sec-WebSocket-Protocol: mqtt, chat\r\nSec-WebSocket-Extensions: permessage-deflate; "
+    b"client_max_window_bits, x-webkit-deflate-frame\r\nOrigin: http://app.trusted.example\r\n\r\n",
+    UPGRADE + b"Sec-WebSocket-Protocol: chat\r\n\r\n" + bytes.fromhex("81 85 37 FA 21 3D 7F 9F 4D 51 58 89 80 00 00 00 00"),
+    UPGRADE + b"\r\n" + bytes.fromhex("C1 87 00 00 00 00 f2 48 cd c9 c9 07 00 88 82 00 00 00 00 03 E8"),
+    HIXIE, HIXIE + b"\x00hi\xff\xff\x00",
+    b"GET / HTTP/1.0\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: x\r\n\r\n",
+    b"GET / HTTP/1.1\r\nHost: a\r\nUpgrade: websocket\r\nConnection: close\r\nSec-WebSocket-Key: x\r\n\r\n",
+]
+write("fuzz_server_handshake", REQUESTS)
+write("fuzz_server_classify", REQUESTS + [
+    b"GET /index.html HTTP/1.1\r\nHost: a\r\n\r\n", b"HEAD / HTTP/1.1\r\n\r\n", b"<policy-file-request/>\x00",
+    b"POST /brz/xhr/1 HTTP/1.1\r\nHost: a\r\n\r\n", b"GET /events HTTP/1.1\r\nAccept: text/event-stream\r\n\r\n",
+    b'{"message":"api", "protocol":"mqtt", "params":{"version":"5.0"}}\n{"message":"x"}\n',
+    b"GET / HTTP/1.1\r\n" + b"a" * 2000,
+])

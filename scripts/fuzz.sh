@@ -27,8 +27,9 @@ RSS_LIMIT_MB=${FUZZ_RSS_LIMIT_MB:-2048}
 # Seconds one input may take before it counts as a hang.
 INPUT_TIMEOUT=${FUZZ_INPUT_TIMEOUT:-10}
 
+# Warnings as errors belong to the normal build; a clang-only warning must not stop the fuzzing.
 CC=${CC:-clang} CXX=${CXX:-clang++} cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DBRZ_FUZZ=ON -DBRZ_TESTS=OFF \
-  -DBRZ_BENCH=OFF -DBRZ_WERROR=ON >/dev/null
+  -DBRZ_BENCH=OFF -DBRZ_WERROR=OFF >/dev/null
 
 if [[ $# -gt 0 ]]; then
   TARGETS=("$@")
