@@ -6,6 +6,8 @@
 namespace brz {
 
 TbrzCommandLog_MQTT::~TbrzCommandLog_MQTT() {
+  // No remote command may run into a half-destroyed processor.
+  StopIntake();
   if (FMQTT) FMQTT->SetClient(nullptr);
   FMQTT.reset();
 }
