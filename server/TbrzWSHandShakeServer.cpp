@@ -103,8 +103,10 @@ void TbrzWSHandShakeServer::Parse(const std::vector<std::string>& lines, std::st
       FIsVersion = true;
       FVersion = trimmed;
     } else if (SameText(name, "Sec-WebSocket-Extensions")) {
+      // Several lines form one comma-separated list (the client offers one line per extension).
+      if (!FExtensions.empty() && !trimmed.empty()) FExtensions += ",";
       FIsExtensions = true;
-      FExtensions = trimmed;
+      FExtensions += trimmed;
     } else if (SameText(name, "Sec-WebSocket-Key1")) {
       FIsKey1 = true;
       FKey1 = KeyValue(value);

@@ -30,7 +30,7 @@ bool PollFor(int ms, Pred pred) {
 
 }  // namespace
 
-TbrzWSClient::TbrzWSClient() = default;
+TbrzWSClient::TbrzWSClient() { FExtensions.SetMode(TwsApplicationMode::appClient); }
 
 TbrzWSClient::~TbrzWSClient() { Shutdown(); }
 
@@ -220,6 +220,8 @@ void TbrzWSClient::HandleConnected() {
     c->SetCleanDisconnect(FOptions.CleanDisconnect);
     c->SetRaiseDisconnectExceptions(FOptions.RaiseDisconnectExceptions);
     c->SetFragmentedMessages(FOptions.FragmentedMessages);
+    // Each connection negotiates on its own copy and keeps its own compression histories.
+    if (auto* ws = dynamic_cast<TbrzWSConnectionClientRFC6455*>(c.get())) ws->Extensions().Assign(FExtensions);
 
     // Delivery hooks: a failure inside a user handler becomes OnError for the connection.
     c->OnMessage = [this](const TbrzConnectionPtr& conn, const std::string& text) {

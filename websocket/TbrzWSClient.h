@@ -21,6 +21,7 @@
 #include "transport/TbrzSSLOptions.h"
 #include "websocket/TbrzWSClientOptions.h"
 #include "websocket/TbrzWSConnection.h"
+#include "websocket/TbrzWSExtensions.h"
 
 namespace brz {
 
@@ -81,6 +82,11 @@ class TbrzWSClient : public TbrzWSComponent_WSClient {
 
   // Raised first thing in every activation; may still change any property.
   std::function<void(TbrzWSClient* Sender)> OnBeforeConnect;
+
+  // Compression settings (client mode), copied into each connection at connect time; set them while
+  // inactive.
+  TbrzWSExtensions& Extensions() { return FExtensions; }
+  void SetExtensions(const TbrzWSExtensions& value) { FExtensions.Assign(value); }
 
   // TLS settings, copied into the handler made at each activation with TLS on.
   TbrzWSTLS_Options& TLSOptions() { return FTLSOptions; }
@@ -171,6 +177,7 @@ class TbrzWSClient : public TbrzWSComponent_WSClient {
   TbrzSocketThrottle FThrottle;
   std::shared_ptr<TbrzIOHandler> FTLSHandler;
   TbrzWSTLS_Options FTLSOptions;
+  TbrzWSExtensions FExtensions;
 };
 
 // The published client.

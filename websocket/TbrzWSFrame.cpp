@@ -143,6 +143,7 @@ void TbrzWSFrameReader::Reset() {
   FCloseCode = 0;
   FCloseReason.clear();
   FStopped = false;
+  FMessageCompressed = false;
 }
 
 size_t TbrzWSFrameReader::Feed(const uint8_t* data, size_t count) {
@@ -254,7 +255,14 @@ void TbrzWSFrameReader::HeaderByte0(uint8_t b) {
   bool negotiated = FCompression && FCompression->ExtensionNegotiated();
   // RSV bits need a negotiated extension (checked on every frame).
   if ((b & 0x70) != 0 && !negotiated) return Violation(msg::kWSInvalidRSV);
-  if (!IsControlOpcode(m.FOpCode) && !m.FContinuation && FCompression) FCompression->DecodeHeader(b);
+  // The compression extensions define RSV1 alone, and only on the first frame of a data message.
+  if ((b & 0x30) != 0 || ((b & 0x40) != 0 && (IsControlOpcode(m.FOpCode) || m.FContinuation))) {
+    return Violation(msg::kWSInvalidRSVExtension);
+  }
+  if (!IsControlOpcode(m.FOpCode) && !m.FContinuation) {
+    FMessageCompressed = (b & 0x40) != 0;
+    if (FCompression) FCompression->DecodeHeader(b);
+  }
   // Control frames must not be fragmented.
   if (IsControlOpcode(m.FOpCode) && !fin) return Violation(msg::kWSControlFragmented);
   m.FState = 1;
@@ -308,6 +316,18 @@ void TbrzWSFrameReader::FrameComplete() {
   }
   if (IsControlOpcode(m.FOpCode)) return Deliver(m);
   bool fin = !m.FFragmented;
+  // The fragments of a compressed message are pieces of one deflate stream and mean nothing alone:
+  // the fragment hook gets the whole message once, decompressed, as its last fragment.
+  if (FMessageCompressed && FOptions.FragmentedMessages != TwsFragmentedMessages::frgOnlyBuffer) {
+    if (!fin) return;
+    Inflate(m);
+    TbrzMemoryStream& s = m.Stream();
+    s.SetPosition(0);
+    FHandler.WSFragment(s, m.FOpCode, false);
+    if (FOptions.FragmentedMessages == TwsFragmentedMessages::frgAll) return Deliver(m, false);
+    m.Clear();
+    return;
+  }
   switch (FOptions.FragmentedMessages) {
     case TwsFragmentedMessages::frgOnlyBuffer:
       if (fin) Deliver(m);
@@ -344,17 +364,21 @@ bool TbrzWSFrameReader::DecodeText(const TbrzMemoryStream& stream, std::string& 
   return true;
 }
 
-void TbrzWSFrameReader::Deliver(TbrzWSMsg& message) {
+void TbrzWSFrameReader::Inflate(TbrzWSMsg& message) {
+  TbrzMemoryStream& body = message.Stream();
+  if (IsControlOpcode(message.FOpCode) || !FCompression || body.Size() == 0) return;
+  try {
+    FCompression->Decompress(body);
+  } catch (const std::exception& e) {
+    FStopped = true;
+    throw TbrzWSException(FormatMsg(msg::kWSErrorInflating, e.what()));
+  }
+}
+
+void TbrzWSFrameReader::Deliver(TbrzWSMsg& message, bool inflate) {
   TOpcode op = message.FOpCode;
   TbrzMemoryStream& body = message.Stream();
-  if (!IsControlOpcode(op) && FCompression && body.Size() > 0) {
-    try {
-      FCompression->Decompress(body);
-    } catch (const std::exception& e) {
-      FStopped = true;
-      throw TbrzWSException(FormatMsg(msg::kWSErrorInflating, e.what()));
-    }
-  }
+  if (inflate) Inflate(message);
   body.SetPosition(0);
   switch (op) {
     case TOpcode::opText: {

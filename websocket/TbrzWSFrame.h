@@ -121,7 +121,10 @@ class TbrzWSFrameReader {
   void HeaderByte1(uint8_t b);
   void AfterLength();
   void FrameComplete();
-  void Deliver(TbrzWSMsg& message);
+  // inflate: decompress a compressed body first (false when the fragment path already did).
+  void Deliver(TbrzWSMsg& message, bool inflate = true);
+  // Decompresses a data message marked compressed; a failure stops the reader and raises.
+  void Inflate(TbrzWSMsg& message);
   void CloseFrame(const TBytes& payload);
   bool DecodeText(const TbrzMemoryStream& stream, std::string& text);
   void Violation(const char* message, int closeCode = kWSCloseProtocolError);
@@ -137,6 +140,8 @@ class TbrzWSFrameReader {
   int FCloseCode = 0;
   std::string FCloseReason;
   bool FStopped = false;
+  // RSV1 of the current data message's first frame.
+  bool FMessageCompressed = false;
 };
 
 // Hixie-76 frames (draft server connections): text is 0x00, UTF-8, 0xFF; close is 0xFF 0x00.

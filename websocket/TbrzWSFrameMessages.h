@@ -24,6 +24,8 @@ inline constexpr const char* kWSBinaryAfterContinuation =
     "OpCode error, received opBinary after Continuation not finished";
 inline constexpr const char* kWSInvalidOpCode = "Invalid Control OptCode";
 inline constexpr const char* kWSInvalidRSV = "Invalid value of RSV while no Extension Negotiated";
+// RSV2/RSV3, or RSV1 on a control or continuation frame, while an extension is negotiated.
+inline constexpr const char* kWSInvalidRSVExtension = "Invalid value of RSV for the negotiated Extension";
 inline constexpr const char* kWSControlFragmented = "Control Message must not be fragmented";
 inline constexpr const char* kWSNotMasked = "Message is not masked";
 inline constexpr const char* kWSControlTooLong =

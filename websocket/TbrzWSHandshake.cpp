@@ -137,7 +137,9 @@ TbrzWSHandShakeClient ParseHandshakeResponse(const std::vector<std::string>& lin
     } else if (TextMatchesMask(line, "Sec-WebSocket-Protocol: *")) {
       result.FProtocols = ValueAfter(line, "Sec-WebSocket-Protocol: ");
     } else if (TextMatchesMask(line, "Sec-WebSocket-Extensions: *")) {
-      result.FExtensions = ValueAfter(line, "Sec-WebSocket-Extensions: ");
+      // Several lines form one comma-separated list.
+      if (!result.FExtensions.empty()) result.FExtensions += ",";
+      result.FExtensions += ValueAfter(line, "Sec-WebSocket-Extensions: ");
     }
   }
   return result;
