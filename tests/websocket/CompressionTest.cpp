@@ -103,6 +103,8 @@ class Client : public TbrzWebSocketClient {
  public:
   Client() { Extensions().PerMessage_Deflate().SetEnabled(true); }
   ~Client() override { Shutdown(); }
+  // A member, so it outlives every event the client's threads deliver.
+  Events Got{*this};
   std::shared_ptr<TbrzWSConnectionClientRFC6455> WS() const {
     return std::dynamic_pointer_cast<TbrzWSConnectionClientRFC6455>(Connection());
   }
@@ -180,7 +182,7 @@ TEST(CompressionClient, EchoesWithThePeerServer) {
     auto peer = StartPeerServer(c.Options, port);
     ASSERT_NE(port, 0) << peer->ReadStderr();
     Client client;
-    Events got(client);
+    Events& got = client.Got;
     client.SetURL(Url(port));
     ASSERT_TRUE(client.Connect(5000));
     ASSERT_EQ(got.Next(), (Event{"connect", ""}));
@@ -323,7 +325,7 @@ void ConnectScripted(Client& client, FakeWSPeer& peer, const std::vector<std::st
 
 TEST(CompressionWire, FragmentedSendIsCompressedOnceWithRSV1OnItsFirstFrame) {
   Client client;
-  Events got(client);
+  Events& got = client.Got;
   FakeWSPeer peer;
   ConnectScripted(client, peer, {"Sec-WebSocket-Extensions: permessage-deflate"});
   ASSERT_EQ(got.Next(), (Event{"connect", ""}));
@@ -355,13 +357,13 @@ TEST(CompressionWire, CorruptMessageEndsTheConnectionAndAnotherStillWorks) {
   auto echo = StartPeerServer("{}", port);
   ASSERT_NE(port, 0) << echo->ReadStderr();
   Client other;
-  Events otherGot(other);
+  Events& otherGot = other.Got;
   other.SetURL(Url(port));
   ASSERT_TRUE(other.Connect(5000));
   ASSERT_EQ(otherGot.Next(), (Event{"connect", ""}));
 
   Client client;
-  Events got(client);
+  Events& got = client.Got;
   FakeWSPeer peer;
   ConnectScripted(client, peer, {"Sec-WebSocket-Extensions: permessage-deflate"});
   ASSERT_EQ(got.Next(), (Event{"connect", ""}));
@@ -399,7 +401,7 @@ TEST(CompressionWire, AnswersThatFailTheHandshakeOrBreakTheRSVRules) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     Client client;
-    Events got(client);
+    Events& got = client.Got;
     FakeWSPeer peer;
     ConnectScripted(client, peer, c.Answer);
     if (!c.Frames.empty()) peer.Send(c.Frames);
@@ -411,7 +413,7 @@ TEST(CompressionWire, AnswersThatFailTheHandshakeOrBreakTheRSVRules) {
 TEST(CompressionWire, AnAnswerNamingBothActivatesOnlyPerMessageDeflate) {
   Client client;
   client.Extensions().DeflateFrame().SetEnabled(true);
-  Events got(client);
+  Events& got = client.Got;
   FakeWSPeer peer;
   client.SetURL(peer.Url("/"));
   client.Start();
@@ -438,7 +440,7 @@ TEST(CompressionWire, AnAnswerNamingBothActivatesOnlyPerMessageDeflate) {
 TEST(CompressionWire, CompressedFragmentsReachTheFragmentHookDecompressedAndWhole) {
   Client client;
   client.Options().FragmentedMessages = TwsFragmentedMessages::frgOnlyFragmented;
-  Events got(client);
+  Events& got = client.Got;
   FakeWSPeer peer;
   ConnectScripted(client, peer, {"Sec-WebSocket-Extensions: permessage-deflate"});
   ASSERT_EQ(got.Next(), (Event{"connect", ""}));
