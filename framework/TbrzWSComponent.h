@@ -6,6 +6,7 @@
 // Events of a connection that negotiated a sub-protocol go to the matching attached objects instead
 // of the component's own handlers; which objects match is decided by MatchProtocolObjects.
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,17 +18,38 @@
 
 namespace brz {
 
+// One option field that timer threads read while the application may write it: reads and writes
+// are atomic, and copying the group copies the values.
+template <typename T>
+class TbrzSharedOption {
+ public:
+  TbrzSharedOption(T value = T()) : FValue(value) {}
+  TbrzSharedOption(const TbrzSharedOption& other) : FValue(other.FValue.load()) {}
+  TbrzSharedOption& operator=(const TbrzSharedOption& other) {
+    FValue.store(other.FValue.load());
+    return *this;
+  }
+  TbrzSharedOption& operator=(T value) {
+    FValue.store(value);
+    return *this;
+  }
+  operator T() const { return FValue.load(); }
+
+ private:
+  std::atomic<T> FValue;
+};
+
 struct TbrzWSHeartBeat_Options {
-  bool Enabled = false;
-  int Interval = 300;  // seconds between pings
-  int Timeout = 0;     // seconds without a pong before the connection is dropped; 0: never
+  TbrzSharedOption<bool> Enabled = false;
+  TbrzSharedOption<int> Interval = 300;  // seconds between pings
+  TbrzSharedOption<int> Timeout = 0;     // seconds without a pong before the connection is dropped; 0: never
   void Assign(const TbrzWSHeartBeat_Options& other) { *this = other; }
 };
 
 struct TbrzWSWatchDogClient_Options {
-  bool Enabled = false;
-  int Interval = 10;  // seconds between reconnect attempts
-  int Attempts = 0;   // 0: unlimited
+  TbrzSharedOption<bool> Enabled = false;
+  TbrzSharedOption<int> Interval = 10;  // seconds between reconnect attempts
+  TbrzSharedOption<int> Attempts = 0;   // 0: unlimited
   void Assign(const TbrzWSWatchDogClient_Options& other) { *this = other; }
 };
 
@@ -78,7 +100,8 @@ class TbrzWSComponent : public TbrzWSComponent_Base {
   // True when C's events belong to the attached sub-protocol objects.
   bool RoutesToProtocols(const TbrzConnectionPtr& C) const;
 
-  // Heartbeat and watchdog slots; the timers are driven by the keep-alive layer.
+  // Heartbeat and watchdog slots; the timers are driven by the keep-alive layer. Discarding a timer
+  // (stop) never waits for a tick in progress: the slots are called from the ticks themselves.
   virtual void StartHeartBeat() {}
   virtual void StopHeartBeat() {}
   virtual void StartWatchDog() {}

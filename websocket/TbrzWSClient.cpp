@@ -39,6 +39,7 @@ void TbrzWSClient::Shutdown() {
   // Events detected while tearing down are dropped.
   MarkDestroying();
   FWatchDogEnabled = false;
+  FWatchDogToken->store(false);
   if (auto c = Connection()) {
     StopReading(c);
   }
@@ -47,16 +48,16 @@ void TbrzWSClient::Shutdown() {
     // Joined here, so no read-thread work overlaps the destructors.
     if (!client->ReadThreadIsCurrent()) client->StopReadThread();
   }
-  std::vector<std::thread> threads;
+  std::vector<TClientThread> threads;
   {
     std::lock_guard<std::mutex> guard(FThreadsLock);
     threads.swap(FClientThreads);
   }
   for (auto& t : threads) {
-    if (t.get_id() == std::this_thread::get_id()) {
-      t.detach();
-    } else if (t.joinable()) {
-      t.join();
+    if (t.Thread.get_id() == std::this_thread::get_id()) {
+      t.Thread.detach();
+    } else if (t.Thread.joinable()) {
+      t.Thread.join();
     }
   }
   // Destroyed outside the lock: destroying a socket client joins its read thread, which may be
@@ -186,6 +187,8 @@ void TbrzWSClient::Activate() {
       FSocketClient = client;
     }
     FWatchDogEnabled = WatchDog().Enabled;
+    // An activation by the application gives the watchdog its full count of tries again.
+    if (!IsWatchDogActivation()) FWatchDogAttempts = 0;
     FConnecting = true;
     client->Connect();
   } catch (const std::exception& e) {
@@ -345,63 +348,6 @@ void TbrzWSClient::DeliverDisconnectNotification() {
   FDisconnecting = false;
 }
 
-void TbrzWSClient::RaiseDisconnectEvent(const TbrzConnectionPtr& C, int32_t Code) {
-  StopHeartBeat();
-  TbrzWSComponent_WSClient::RaiseDisconnectEvent(C, Code);
-  if (FWatchDogEnabled.load()) StartWatchDog();
-}
-
-void TbrzWSClient::StartHeartBeat() {
-  if (!HeartBeat().Enabled || IsDestroying()) return;
-  const int interval = HeartBeat().Interval;
-  std::lock_guard<std::mutex> guard(FHeartBeatLock);
-  for (auto& timer : FRetiredHeartBeatTimers) FreeTimer(timer);
-  FRetiredHeartBeatTimers.clear();
-  // A stopped timer cannot run again: a new one is made for each start.
-  if (!FHeartBeatTimer) {
-    FHeartBeatTimer = std::make_unique<TbrzTimer>(interval * 1000, false);
-    FHeartBeatTimer->SetDebugName(msg::kHeartBeatTimerName);
-    FHeartBeatTimer->SetNotifyEvents(NotifyEvents());
-    FHeartBeatTimer->SetOnTimer([this](TbrzTimer&) { HeartBeatTick(); });
-  }
-  FHeartBeatTimer->SetInterval(interval * 1000);
-  if (interval > 0 && !FHeartBeatTimer->Enabled()) FHeartBeatTimer->SetEnabled(true);
-}
-
-void TbrzWSClient::StopHeartBeat() {
-  std::lock_guard<std::mutex> guard(FHeartBeatLock);
-  if (!FHeartBeatTimer) return;
-  FHeartBeatTimer->Terminate();
-  FRetiredHeartBeatTimers.push_back(std::move(FHeartBeatTimer));
-}
-
-void TbrzWSClient::DisposeHeartBeatTimers() {
-  std::lock_guard<std::mutex> running(FHeartBeatTickLock);
-  std::lock_guard<std::mutex> guard(FHeartBeatLock);
-  FreeTimer(FHeartBeatTimer);
-  for (auto& timer : FRetiredHeartBeatTimers) FreeTimer(timer);
-  FRetiredHeartBeatTimers.clear();
-}
-
-void TbrzWSClient::HeartBeatTick() {
-  std::lock_guard<std::mutex> running(FHeartBeatTickLock);
-  if (IsDestroying()) return;
-  TbrzConnectionPtr c = Connection();
-  if (!c || c->Disconnected()) return;
-  try {
-    // The last matching protocol that answers decides whether it pinged itself.
-    bool handled = false;
-    if (!c->Protocol().empty()) {
-      TbrzLock attached(FProtocolListLock);
-      for (auto* object : MatchProtocolObjects(c, false))
-        if (auto* protocol = dynamic_cast<TbrzWSProtocol*>(object)) handled = protocol->DoProtocolHeartBeat(c);
-    }
-    if (!handled) c->Ping(FormatLocalNow(msg::kPingTimeFormat));
-  } catch (const std::exception& e) {
-    ReportException(c, e.what(), &e);
-  }
-}
-
 void TbrzWSClient::ReleaseConnection(const TbrzConnectionPtr& C) {
   if (C) C->Free();
 }
@@ -425,6 +371,7 @@ void TbrzWSClient::StopReading(const TbrzConnectionPtr& connection) {
 
 void TbrzWSClient::Deactivate() {
   FWatchDogEnabled = false;
+  ++FDeactivations;
   auto c = Connection();
   if (!c || FDisconnecting.load()) {
     StopWatchDog();
@@ -473,20 +420,45 @@ bool TbrzWSClient::Connected() const {
   return client && client->Connected();
 }
 
-void TbrzWSClient::SpawnClientThread(bool activate) {
-  std::lock_guard<std::mutex> guard(FThreadsLock);
-  FClientThreads.emplace_back([this, activate] {
-    TbrzLock lock(CS());
-    SetActive(activate);
-  });
+void TbrzWSClient::SpawnClientThread(std::function<void()> body) {
+  std::vector<TClientThread> finished;
+  {
+    std::lock_guard<std::mutex> guard(FThreadsLock);
+    // A watchdog starts one thread per try, for days: ended ones are joined here, not at teardown.
+    for (auto it = FClientThreads.begin(); it != FClientThreads.end();) {
+      if (it->Done->load()) {
+        finished.push_back(std::move(*it));
+        it = FClientThreads.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    if (!FShutDown.load()) {
+      auto done = std::make_shared<std::atomic<bool>>(false);
+      FClientThreads.push_back({std::thread([this, body = std::move(body), done] {
+                                  body();
+                                  done->store(true);
+                                }),
+                                done});
+    }
+  }
+  for (auto& t : finished) t.Thread.join();
 }
 
 void TbrzWSClient::Start() {
   FThreadStart = true;
-  SpawnClientThread(true);
+  SpawnClientThread([this] {
+    TbrzLock lock(CS());
+    SetActive(true);
+  });
 }
 
-void TbrzWSClient::Stop() { SpawnClientThread(false); }
+void TbrzWSClient::Stop() {
+  SpawnClientThread([this] {
+    TbrzLock lock(CS());
+    SetActive(false);
+  });
+}
 
 void TbrzWSClient::Ping(const std::string& aText) {
   auto c = Connection();

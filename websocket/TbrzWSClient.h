@@ -82,6 +82,10 @@ class TbrzWSClient : public TbrzWSComponent_WSClient {
 
   // Raised first thing in every activation; may still change any property.
   std::function<void(TbrzWSClient* Sender)> OnBeforeConnect;
+  // Before each heartbeat ping and each watchdog reconnect, on the timer's thread. Handled := true
+  // skips that ping or reconnect (a skipped reconnect still counts against WatchDog.Attempts).
+  std::function<void(TbrzWSClient* Sender, const TbrzConnectionPtr& Connection, bool& Handled)> OnBeforeHeartBeat;
+  std::function<void(TbrzWSClient* Sender, bool& Handled)> OnBeforeWatchDog;
 
   // Compression settings (client mode), copied into each connection at connect time; set them while
   // inactive.
@@ -114,12 +118,18 @@ class TbrzWSClient : public TbrzWSComponent_WSClient {
   virtual bool HasOutboundQueues() const { return false; }
   virtual void FlushOutboundQueues(const std::shared_ptr<TbrzWSConnectionClient>& /*connection*/) {}
 
+  // A successful connect discards the watchdog and resets its count of tries.
+  void RaiseConnectEvent(const TbrzConnectionPtr& C) override;
   void RaiseDisconnectEvent(const TbrzConnectionPtr& C, int32_t Code) override;
   void ReleaseConnection(const TbrzConnectionPtr& C) override;
   // Heartbeat: every HeartBeat.Interval seconds while connected a ping, unless an attached protocol
-  // keeps the connection alive itself. Stopping never waits (it may run on the tick's own thread).
+  // keeps the connection alive itself; with HeartBeat.Timeout a connection whose pongs stay away is
+  // dropped. Watchdog: every WatchDog.Interval seconds a reconnect on a short-lived thread, at most
+  // WatchDog.Attempts times. Stopping never waits (it may run on the tick's own thread).
   void StartHeartBeat() override;
   void StopHeartBeat() override;
+  void StartWatchDog() override;
+  void StopWatchDog() override;
   // Deactivates without events and joins every thread of the component. The most-derived
   // destructor calls it first, so no thread runs while the object is being torn down.
   void Shutdown();
@@ -140,9 +150,22 @@ class TbrzWSClient : public TbrzWSComponent_WSClient {
   std::shared_ptr<TbrzIdTCPClient> SocketClient() const;
   // Drops the socket client; one whose read thread is the caller is kept until a later call.
   void DiscardSocketClient();
-  void SpawnClientThread(bool activate);
+  void SpawnClientThread(std::function<void()> body);
+  // Keep-alive timers (TbrzWSClient_KeepAlive.cpp).
+  std::unique_ptr<TbrzTimer> MakeKeepAliveTimer(const char* aName, int32_t aInterval, void (TbrzWSClient::*aTick)());
+  void StartHeartBeatTimeout();
   void HeartBeatTick();
-  // Waits for a running tick and disposes of every heartbeat timer (teardown only).
+  void HeartBeatTimeoutTick();
+  void WatchDogTick();
+  // Start, for the watchdog: gives up when the application deactivated since the tick.
+  void WatchDogStart();
+  // The calling thread is activating on behalf of the watchdog.
+  static bool IsWatchDogActivation();
+  // Terminates the slot's timer and keeps it until its thread has ended (caller holds FTimersLock).
+  void RetireTimer(std::unique_ptr<TbrzTimer>& aSlot);
+  // Destroys the retired timers whose threads have ended.
+  void ReapRetiredTimers();
+  // Waits for running ticks and disposes of every keep-alive timer (teardown only).
   void DisposeHeartBeatTimers();
 
   mutable std::mutex FClientLock;  // guards FSocketClient, FRetiredClients and FConnection
@@ -150,12 +173,21 @@ class TbrzWSClient : public TbrzWSComponent_WSClient {
   std::vector<std::shared_ptr<TbrzIdTCPClient>> FRetiredClients;
   std::shared_ptr<TbrzWSConnectionClient> FConnection;
 
-  std::mutex FHeartBeatLock;      // guards FHeartBeatTimer, FRetiredHeartBeatTimers
-  std::mutex FHeartBeatTickLock;  // held for the whole of a heartbeat tick
-  std::vector<std::unique_ptr<TbrzTimer>> FRetiredHeartBeatTimers;
+  // Guards FHeartBeatTimer, FHeartBeatTimeoutTimer, FWatchDogTimer and FRetiredTimers. Never held
+  // while a timer is destroyed or a tick runs.
+  std::mutex FTimersLock;
+  std::vector<std::unique_ptr<TbrzTimer>> FRetiredTimers;
 
+  struct TClientThread {
+    std::thread Thread;
+    std::shared_ptr<std::atomic<bool>> Done;
+  };
   std::mutex FThreadsLock;  // guards FClientThreads
-  std::vector<std::thread> FClientThreads;
+  std::vector<TClientThread> FClientThreads;
+  // Counts Active := false by anyone; a watchdog reconnect prepared before a deactivation is dropped.
+  std::atomic<uint64_t> FDeactivations{0};
+  // Lets a reconnect queued to the main thread find out whether the client still exists.
+  std::shared_ptr<std::atomic<bool>> FWatchDogToken = std::make_shared<std::atomic<bool>>(true);
 
   std::atomic<bool> FShutDown{false};
   std::atomic<bool> FConnecting{false};
