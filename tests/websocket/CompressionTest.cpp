@@ -223,6 +223,8 @@ TEST(CompressionClient, EchoesWithThePeerServer) {
 class EchoServer {
  public:
   EchoServer() {
+    // Port 0 everywhere: the system picks a free port.
+    FServer.SetPort(0);
     FServer.AddBinding("127.0.0.1", 0);
     FServer.Extensions().PerMessage_Deflate().SetEnabled(true);
     FServer.OnMessage = [](const TbrzConnectionPtr& c, const std::string& t) { c->WriteData(t); };
