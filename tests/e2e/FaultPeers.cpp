@@ -251,6 +251,8 @@ void Console::Open(const std::string& url) {
 
 int Console::Exit(std::chrono::milliseconds timeout) {
   Send("EXIT");
+  // A console that keeps reading: the program flushes its lines before it ends.
+  (void)FProcess.ReadAll(timeout);
   return FProcess.Wait(timeout);
 }
 

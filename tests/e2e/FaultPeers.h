@@ -73,7 +73,7 @@ class Console {
   // Asks for the MQTT 5.0 options line and waits for it (past any other lines), up to maxLines.
   bool Responsive(std::chrono::milliseconds timeout = 10s, std::vector<std::string>* seen = nullptr);
   void Open(const std::string& url);
-  // EXIT, then the exit status (or -1 when it did not end within the time-out).
+  // EXIT, reading what is still printed, then the exit status (-1 when it did not end in time).
   int Exit(std::chrono::milliseconds timeout = 10s);
 
  private:

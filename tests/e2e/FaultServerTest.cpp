@@ -125,9 +125,7 @@ TEST(FaultOperators, OperatorsLeavingOrStallingMidBroadcastCostTheOthersNothing)
   EXPECT_TRUE(s.Console.Responsive(10s));
   ASSERT_TRUE(reader.Send(std::string(kApi) + "\n"));
   EXPECT_TRUE(reader.WaitFor(kOptionsLine, 10s));
-  s.Console.Send("EXIT");
-  (void)s.Console.Child().ReadAll(10s);
-  EXPECT_EQ(s.Console.Child().Wait(10s), 0);
+  EXPECT_EQ(s.Console.Exit(), 0);
 }
 
 TEST(FaultOperators, FiveHundredConnectionsAtOnce) {
