@@ -1,4 +1,5 @@
 #include "tests/server/ServerTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -13,7 +14,8 @@ namespace brz::test {
 
 RecordingServer::RecordingServer(bool acceptRaw, bool start) : FServer(std::make_unique<TbrzWebSocketHTTPServer>()) {
   TbrzWebSocketHTTPServer& s = *FServer;
-  s.AddBinding("127.0.0.1", 0);
+  // A free port of its own (kept across restarts), so tests can run side by side.
+  s.AddBinding("127.0.0.1", FreeTcpPort());
   s.OnError = [this](const TbrzConnectionPtr&, const std::string& e) {
     std::lock_guard<std::mutex> g(FLock);
     FErrors.push_back(e);
