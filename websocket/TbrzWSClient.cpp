@@ -95,6 +95,9 @@ void TbrzWSClient::SetActive(bool value) {
     if (IsDestroying()) return;
     Activate();
   } else {
+    // An activation under way on another thread (a watchdog reconnect) finishes first, so that
+    // the deactivation finds the socket client and its read thread complete.
+    TbrzLock lock(CS());
     Deactivate();
   }
 }

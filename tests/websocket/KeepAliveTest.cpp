@@ -8,6 +8,7 @@
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -93,7 +94,10 @@ struct WSSession {
   FakeWSPeer peer;
   TbrzWebSocketClient client;
   Recorder events{client};
-  WSSession(int interval, int timeout) {
+  using BeforeHeartBeat = std::function<void(TbrzWSClient*, const TbrzConnectionPtr&, bool&)>;
+  WSSession(int interval, int timeout, BeforeHeartBeat before = {}) {
+    // Handlers are assigned before connecting: timer threads read them.
+    client.OnBeforeHeartBeat = std::move(before);
     client.HeartBeat().Enabled = true;
     client.HeartBeat().Interval = interval;
     client.HeartBeat().Timeout = timeout;
@@ -115,13 +119,13 @@ struct PingCase {
 class HeartBeatPing : public ::testing::TestWithParam<PingCase> {};
 
 TEST_P(HeartBeatPing, PingsCarryTheLocalTimeUnlessTheHandlerTakesTheTick) {
-  WSSession s(1, 0);
   std::atomic<int> before{0};
-  s.client.OnBeforeHeartBeat = [&](TbrzWSClient*, const TbrzConnectionPtr& c, bool& handled) {
+  const bool handle = GetParam().handled;
+  WSSession s(1, 0, [&before, handle](TbrzWSClient*, const TbrzConnectionPtr& c, bool& handled) {
     EXPECT_NE(c, nullptr);
-    handled = GetParam().handled;
+    handled = handle;
     ++before;
-  };
+  });
   if (GetParam().handled) {
     // Three ticks pass and no frame reaches the peer.
     for (int i = 0; i < 100 && before.load() < 3; ++i) std::this_thread::sleep_for(50ms);
