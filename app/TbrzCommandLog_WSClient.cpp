@@ -40,7 +40,11 @@ TbrzWebSocketClient& TbrzCommandLog_WSClient::ClientComponent() {
 
 void TbrzCommandLog_WSClient::CommandClose() {
   TbrzWebSocketClient& client = ClientComponent();
-  if (!client.Active()) return;
+  if (!client.Active()) {
+    // Not connected, but the watchdog may be reopening a lost connection: close means stop trying.
+    if (client.WatchDog().Enabled) client.SetActive(false);
+    return;
+  }
   const int32_t code = ValInteger(ParamValue("code", Params()).AsText());
   if (code > 0) {
     if (auto connection = client.Connection()) connection->Close(code);

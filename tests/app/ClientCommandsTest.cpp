@@ -101,6 +101,25 @@ TEST(ClientCommands, CloseWhileNotConnectedDoesNothing) {
   EXPECT_FALSE(processor.ClientComponent().Active());
 }
 
+TEST(ClientCommands, CloseStopsTheWatchDogFromReopeningALostConnection) {
+  ScriptedPeer peer;
+  RecordingProcessor processor;
+  processor.DoJSON(R"({"message":"watchdog", "params":{"watchdog":{"enabled": true, "interval": 1}}})");
+  processor.DoJSON(Open(peer.Url("tcp")));
+  ASSERT_TRUE(peer.Accept());
+  processor.WaitLines(2);
+  peer.CloseClient();
+  // The lost connection is reopened by the watchdog...
+  ASSERT_TRUE(peer.Accept(5s));
+  peer.CloseClient();
+  std::this_thread::sleep_for(200ms);
+  // ...until the operator closes.
+  processor.DoJSON(R"({"message":"close"})");
+  const size_t before = processor.Lines().size();
+  EXPECT_FALSE(peer.Accept(2500ms));
+  EXPECT_EQ(processor.Lines().size(), before);
+}
+
 TEST(ClientCommands, HeartBeatAndWatchDogOptions) {
   RecordingProcessor processor;
   processor.DoJSON(R"({"message":"heartbeat", "params":{"heartbeat":{"interval": 15}}})");
