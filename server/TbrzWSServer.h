@@ -140,7 +140,8 @@ class TbrzWSServer_Socket_Base : public TbrzWSComponent_Server {
   TbrzWSSSL_Options& SSLOptions() { return FSSLOptions; }
   int64_t FMaxReadBufferSize = 1024000;
   int FReadEmptySource = 0;
-  int FReadStartSSL = 10;
+  // Read by connection threads; may be tuned while the server runs.
+  std::atomic<int> FReadStartSSL{10};
   // ms; 0: never.
   int HandshakeTimeOut = kDefaultHandshakeTimeOut;
 

@@ -17,6 +17,12 @@ using test::Hex;
 constexpr const char* kApi = R"({"message":"api", "protocol":"mqtt", "params":{"version":"5.0"}})";
 constexpr const char* kOptionsLine = R"({"event": "options", "protocol": "mqtt", "params":{"version": "5.0"}})";
 constexpr long kMiB = 1024;
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+// Sanitizer runtimes multiply the program's memory: the bounds keep their shape, not their size.
+constexpr long kSlack = 8;
+#else
+constexpr long kSlack = 1;
+#endif
 
 // brzmqtt listening for operators on a free loopback port.
 struct Server {
@@ -76,7 +82,7 @@ TEST(FaultOperators, OverlongCommandLineIsRefusedAndTheOperatorDropped) {
   }
   s.ExpectOperatorServed();
   EXPECT_TRUE(s.Console.Responsive());
-  EXPECT_LT(RssKiB(s.Console.Child().Pid()) - before, 64 * kMiB);
+  EXPECT_LT(RssKiB(s.Console.Child().Pid()) - before, 64 * kMiB * kSlack);
   EXPECT_EQ(s.Console.Exit(), 0);
 }
 
@@ -145,7 +151,7 @@ TEST(FaultOperators, FiveHundredConnectionsAtOnce) {
   const long peak = RssKiB(s.Console.Child().Pid());
   crowd.clear();
   s.ExpectOperatorServed();
-  EXPECT_LT(peak - before, 256 * kMiB) << "VmRSS " << before << " -> " << peak << " KiB";
+  EXPECT_LT(peak - before, 256 * kMiB * kSlack) << "VmRSS " << before << " -> " << peak << " KiB";
   EXPECT_EQ(s.Console.Exit(), 0);
 }
 
