@@ -3,7 +3,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config clang
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libssl-dev zlib1g-dev openssl ca-certificates
   libgtest-dev libgmock-dev libbenchmark-dev
   mosquitto mosquitto-clients
