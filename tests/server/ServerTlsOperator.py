@@ -9,6 +9,7 @@ Prints "OPEN" once connected, "MSG <text>" for every message (ws) or line (raw) 
 line feed (raw); "PART <text>" sends the text alone as one TLS record (raw); "QUIT" closes.
 """
 import asyncio
+import select
 import socket
 import ssl
 import sys
@@ -59,14 +60,24 @@ async def run_ws(url, cafile):
 def run_raw(port, cafile):
     plain = socket.create_connection(("127.0.0.1", int(port)), timeout=10)
     tls = context(cafile).wrap_socket(plain, server_hostname="127.0.0.1")
-    tls.settimeout(None)
+    # One SSL object must not be used by two threads at once (the reader handles session tickets
+    # while the writer sends): every call on it holds the lock and none of them blocks.
+    tls.setblocking(False)
+    lock = threading.Lock()
     emit("OPEN")
 
     def receive_lines():
         pending = b""
         try:
             while True:
-                data = tls.recv(65536)
+                with lock:
+                    try:
+                        data = tls.recv(65536)
+                    except (ssl.SSLWantReadError, ssl.SSLWantWriteError):
+                        data = None
+                if data is None:
+                    select.select([tls], [], [], 0.05)
+                    continue
                 if not data:
                     break
                 pending += data
@@ -77,6 +88,16 @@ def run_raw(port, cafile):
             pass
         emit("CLOSED")
 
+    def send(data):
+        while data:
+            with lock:
+                try:
+                    data = data[tls.send(data):]
+                except (ssl.SSLWantReadError, ssl.SSLWantWriteError):
+                    pass
+            if data:
+                select.select([tls], [tls], [], 0.05)
+
     reader = threading.Thread(target=receive_lines, daemon=True)
     reader.start()
     for line in sys.stdin:
@@ -84,11 +105,12 @@ def run_raw(port, cafile):
         if line == "QUIT":
             break
         if line.startswith("SEND "):
-            tls.sendall((line[5:] + "\n").encode("utf-8"))
+            send((line[5:] + "\n").encode("utf-8"))
         elif line.startswith("PART "):
-            tls.sendall(line[5:].encode("utf-8"))
+            send(line[5:].encode("utf-8"))
     try:
-        tls.shutdown(socket.SHUT_RDWR)
+        with lock:
+            tls.shutdown(socket.SHUT_RDWR)
     except OSError:
         pass
     reader.join(10)
