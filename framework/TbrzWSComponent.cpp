@@ -15,7 +15,7 @@ TbrzWSComponent::~TbrzWSComponent() {
 }
 
 std::vector<TbrzWSComponent_Base*> TbrzWSComponent::ProtocolObjects() const {
-  TbrzLock guard(FProtocolListLock);
+  std::shared_lock<std::shared_mutex> guard(FProtocolListLock);
   return FProtocolObjectList;
 }
 
@@ -23,14 +23,14 @@ std::string TbrzWSComponent::SubProtocols() const { return OfferedProtocolText(P
 
 void TbrzWSComponent::AttachProtocolObject(TbrzWSComponent_Base* object) {
   if (!object) return;
-  TbrzLock guard(FProtocolListLock);
+  std::unique_lock<std::shared_mutex> guard(FProtocolListLock);
   object->SetNotifyEvents(NotifyEvents());
   if (std::find(FProtocolObjectList.begin(), FProtocolObjectList.end(), object) == FProtocolObjectList.end())
     FProtocolObjectList.push_back(object);
 }
 
 void TbrzWSComponent::DetachProtocolObject(TbrzWSComponent_Base* object) {
-  TbrzLock guard(FProtocolListLock);
+  std::unique_lock<std::shared_mutex> guard(FProtocolListLock);
   FProtocolObjectList.erase(std::remove(FProtocolObjectList.begin(), FProtocolObjectList.end(), object),
                             FProtocolObjectList.end());
 }
@@ -51,44 +51,44 @@ bool TbrzWSComponent::RoutesToProtocols(const TbrzConnectionPtr& C) const { retu
 
 void TbrzWSComponent::DeliverConnect(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverConnect(C);
-  TbrzLock guard(FProtocolListLock);
+  std::shared_lock<std::shared_mutex> guard(FProtocolListLock);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverConnect(C);
 }
 
 void TbrzWSComponent::DeliverDisconnect(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverDisconnect(C);
-  TbrzLock guard(FProtocolListLock);
+  std::shared_lock<std::shared_mutex> guard(FProtocolListLock);
   for (auto* o : MatchProtocolObjects(C, true)) o->DeliverDisconnect(C);
 }
 
 void TbrzWSComponent::DeliverMessage(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverMessage(C);
-  TbrzLock guard(FProtocolListLock);
+  std::shared_lock<std::shared_mutex> guard(FProtocolListLock);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverMessage(C);
 }
 
 void TbrzWSComponent::DeliverBinary(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverBinary(C);
-  TbrzLock guard(FProtocolListLock);
+  std::shared_lock<std::shared_mutex> guard(FProtocolListLock);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverBinary(C);
 }
 
 void TbrzWSComponent::DeliverFragmented(const TbrzConnectionPtr& C, TbrzMemoryStream& Data, TOpcode OpCode,
                                         bool Cont) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverFragmented(C, Data, OpCode, Cont);
-  TbrzLock guard(FProtocolListLock);
+  std::shared_lock<std::shared_mutex> guard(FProtocolListLock);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverFragmented(C, Data, OpCode, Cont);
 }
 
 void TbrzWSComponent::DeliverError(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverError(C);
-  TbrzLock guard(FProtocolListLock);
+  std::shared_lock<std::shared_mutex> guard(FProtocolListLock);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverError(C);
 }
 
 void TbrzWSComponent::DeliverException(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverException(C);
-  TbrzLock guard(FProtocolListLock);
+  std::shared_lock<std::shared_mutex> guard(FProtocolListLock);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverException(C);
 }
 
@@ -101,8 +101,8 @@ void TbrzWSComponent_WSClient::RegisterProtocol(TbrzWSProtocol_Client* aProtocol
 }
 
 void TbrzWSComponent_WSClient::RegisterProtocol(const std::string& aName) {
-  TbrzLock guard(FProtocolListLock);
-  for (auto* object : FProtocolObjectList) {
+  // Attaching happens before connecting, on one thread; the list is read through a snapshot.
+  for (auto* object : ProtocolObjects()) {
     auto* protocol = dynamic_cast<TbrzWSProtocol*>(object);
     if (protocol && protocol->Protocol() == aName) return;
   }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -107,10 +108,13 @@ class TbrzWSComponent : public TbrzWSComponent_Base {
   virtual void StartWatchDog() {}
   virtual void StopWatchDog() {}
 
-  // Guards FProtocolObjectList. Held while an event is passed to the attached objects (recursive:
-  // deliveries may re-enter), so an object detaching from another thread waits for a delivery in
-  // progress and receives nothing afterwards.
-  mutable TbrzCriticalSection FProtocolListLock;
+  // Guards FProtocolObjectList. Deliveries hold it shared while an event is passed to the attached
+  // objects, so an object detaching from another thread (exclusive) waits for a delivery in progress
+  // and receives nothing afterwards. Shared, because deliveries on different threads must not wait
+  // for each other: the read thread holds it while it sends a reply, and a writer that fails reports
+  // its error through the same path while holding the protocol's send lock. Deliveries may re-enter
+  // on one thread (shared over shared); attaching or detaching inside a delivery is not allowed.
+  mutable std::shared_mutex FProtocolListLock;
   std::vector<TbrzWSComponent_Base*> FProtocolObjectList;
   TbrzWSHeartBeat_Options FHeartBeat;
   std::unique_ptr<TbrzTimer> FHeartBeatTimeoutTimer;
