@@ -34,7 +34,8 @@ CC=${CC:-clang} CXX=${CXX:-clang++} cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -D
 if [[ $# -gt 0 ]]; then
   TARGETS=("$@")
 else
-  mapfile -t TARGETS < <(cmake --build "$BUILD_DIR" --target help | sed -n 's/^\(fuzz_[a-z0-9_]*\):.*/\1/p' | sort -u)
+  # Every executable target named fuzz_*, whether or not it is built yet.
+  mapfile -t TARGETS < <(ninja -C "$BUILD_DIR" -t targets all | sed -n 's/^\(fuzz_[a-z0-9_]*\): .*/\1/p' | sort -u)
 fi
 if [[ ${#TARGETS[@]} -eq 0 ]]; then
   echo "fuzz.sh: no fuzz targets configured" >&2
