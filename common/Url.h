@@ -1,5 +1,5 @@
 #pragma once
-// URL and host-spec splitting.
+// Splitting of URLs and of "scheme:host:port" texts.
 
 #include <string>
 #include <string_view>

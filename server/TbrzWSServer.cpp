@@ -485,10 +485,11 @@ void TbrzWSServer_Socket_Base::DisconnectContext(TbrzServerContext& ctx) {
 }
 
 void TbrzWSServer_Socket_Base::UpdateConnection(const TbrzConnectionPtr& C) {
-  const TwsSpecification spec = C->Specification();
-  // A flavour switched off on the component is refused.
-  if ((spec == TwsSpecification::spRFC6455 && !FSpecifications.RFC6455) ||
-      (spec == TwsSpecification::spHixie76 && !FSpecifications.Drafts.Hixie76)) {
+  // A protocol dialect switched off on the component is refused.
+  const auto dialect = C->Specification();
+  const bool rfc6455Off = !FSpecifications.RFC6455;
+  const bool hixie76Off = !FSpecifications.Drafts.Hixie76;
+  if ((dialect == TwsSpecification::spRFC6455 && rfc6455Off) || (dialect == TwsSpecification::spHixie76 && hixie76Off)) {
     C->Disconnect();
     return;
   }

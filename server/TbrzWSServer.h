@@ -191,7 +191,7 @@ class TbrzWSServer_Socket_Base : public TbrzWSComponent_Server {
   virtual void Classify(TbrzServerContext& ctx, const TbrzWSConnectionServerPtr& c) = 0;
   // Discards input, empties the data slot and closes the socket without notification; releases c.
   void CloseAndRelease(TbrzServerContext& ctx, const TbrzWSConnectionServerPtr& c);
-  // The update handler: specification check, connection cache, OnConnect.
+  // The update handler: dialect check, connection cache, OnConnect.
   void UpdateConnection(const TbrzConnectionPtr& C);
   // Stops every thread; the most-derived destructor calls it first.
   void Shutdown();
