@@ -30,9 +30,41 @@ void TbrzWSComponent::AttachProtocolObject(TbrzWSComponent_Base* object) {
 }
 
 void TbrzWSComponent::DetachProtocolObject(TbrzWSComponent_Base* object) {
-  std::unique_lock<std::shared_mutex> guard(FProtocolListLock);
-  FProtocolObjectList.erase(std::remove(FProtocolObjectList.begin(), FProtocolObjectList.end(), object),
-                            FProtocolObjectList.end());
+  {
+    std::unique_lock<std::shared_mutex> guard(FProtocolListLock);
+    const auto end = std::remove(FProtocolObjectList.begin(), FProtocolObjectList.end(), object);
+    if (end == FProtocolObjectList.end()) return;
+    FProtocolObjectList.erase(end, FProtocolObjectList.end());
+  }
+  // A delivery on another thread may still hold the object in its snapshot: once this returns,
+  // the object receives nothing more. Deliveries this thread is inside of are not waited for.
+  WaitForDeliveriesInFlight();
+}
+
+TbrzWSComponent::TDeliveryPass::TDeliveryPass(TbrzWSComponent& aComponent) : FComponent(aComponent) {
+  std::lock_guard<std::mutex> guard(FComponent.FDeliveryLock);
+  FTicket = FComponent.FNextDeliveryTicket++;
+  FComponent.FDeliveries.push_back({FTicket, std::this_thread::get_id()});
+}
+
+TbrzWSComponent::TDeliveryPass::~TDeliveryPass() {
+  {
+    std::lock_guard<std::mutex> guard(FComponent.FDeliveryLock);
+    auto& list = FComponent.FDeliveries;
+    list.erase(std::find_if(list.begin(), list.end(), [&](const TDeliveryRecord& r) { return r.Ticket == FTicket; }));
+  }
+  FComponent.FDeliveryEnded.notify_all();
+}
+
+void TbrzWSComponent::WaitForDeliveriesInFlight() {
+  std::unique_lock<std::mutex> guard(FDeliveryLock);
+  // Only the passes begun before now: new ones no longer see the detached object.
+  const uint64_t before = FNextDeliveryTicket;
+  const auto self = std::this_thread::get_id();
+  FDeliveryEnded.wait(guard, [&] {
+    return std::none_of(FDeliveries.begin(), FDeliveries.end(),
+                        [&](const TDeliveryRecord& r) { return r.Ticket < before && r.Thread != self; });
+  });
 }
 
 void TbrzWSComponent::SetNotifyEvents(TwsNotifyEvent value) {
@@ -51,44 +83,44 @@ bool TbrzWSComponent::RoutesToProtocols(const TbrzConnectionPtr& C) const { retu
 
 void TbrzWSComponent::DeliverConnect(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverConnect(C);
-  std::shared_lock<std::shared_mutex> guard(FProtocolListLock);
+  TDeliveryPass pass(*this);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverConnect(C);
 }
 
 void TbrzWSComponent::DeliverDisconnect(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverDisconnect(C);
-  std::shared_lock<std::shared_mutex> guard(FProtocolListLock);
+  TDeliveryPass pass(*this);
   for (auto* o : MatchProtocolObjects(C, true)) o->DeliverDisconnect(C);
 }
 
 void TbrzWSComponent::DeliverMessage(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverMessage(C);
-  std::shared_lock<std::shared_mutex> guard(FProtocolListLock);
+  TDeliveryPass pass(*this);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverMessage(C);
 }
 
 void TbrzWSComponent::DeliverBinary(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverBinary(C);
-  std::shared_lock<std::shared_mutex> guard(FProtocolListLock);
+  TDeliveryPass pass(*this);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverBinary(C);
 }
 
 void TbrzWSComponent::DeliverFragmented(const TbrzConnectionPtr& C, TbrzMemoryStream& Data, TOpcode OpCode,
                                         bool Cont) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverFragmented(C, Data, OpCode, Cont);
-  std::shared_lock<std::shared_mutex> guard(FProtocolListLock);
+  TDeliveryPass pass(*this);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverFragmented(C, Data, OpCode, Cont);
 }
 
 void TbrzWSComponent::DeliverError(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverError(C);
-  std::shared_lock<std::shared_mutex> guard(FProtocolListLock);
+  TDeliveryPass pass(*this);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverError(C);
 }
 
 void TbrzWSComponent::DeliverException(const TbrzConnectionPtr& C) {
   if (!RoutesToProtocols(C)) return TbrzWSComponent_Base::DeliverException(C);
-  std::shared_lock<std::shared_mutex> guard(FProtocolListLock);
+  TDeliveryPass pass(*this);
   for (auto* o : MatchProtocolObjects(C, false)) o->DeliverException(C);
 }
 

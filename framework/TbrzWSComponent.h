@@ -7,9 +7,13 @@
 // of the component's own handlers; which objects match is decided by MatchProtocolObjects.
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/TbrzTimer.h"
@@ -108,12 +112,22 @@ class TbrzWSComponent : public TbrzWSComponent_Base {
   virtual void StartWatchDog() {}
   virtual void StopWatchDog() {}
 
-  // Guards FProtocolObjectList. Deliveries hold it shared while an event is passed to the attached
-  // objects, so an object detaching from another thread (exclusive) waits for a delivery in progress
-  // and receives nothing afterwards. Shared, because deliveries on different threads must not wait
-  // for each other: the read thread holds it while it sends a reply, and a writer that fails reports
-  // its error through the same path while holding the protocol's send lock. Deliveries may re-enter
-  // on one thread (shared over shared); attaching or detaching inside a delivery is not allowed.
+  // Passes one event to the attached objects: takes a snapshot of the list and counts itself in
+  // flight for its duration, so a detach on another thread can wait for it to end.
+  class TDeliveryPass {
+   public:
+    explicit TDeliveryPass(TbrzWSComponent& aComponent);
+    ~TDeliveryPass();
+    TDeliveryPass(const TDeliveryPass&) = delete;
+    TDeliveryPass& operator=(const TDeliveryPass&) = delete;
+
+   private:
+    TbrzWSComponent& FComponent;
+    uint64_t FTicket;
+  };
+
+  // Guards FProtocolObjectList only while it is read or changed; no call into an attached object
+  // is made under it (those calls take their own locks and report errors back through here).
   mutable std::shared_mutex FProtocolListLock;
   std::vector<TbrzWSComponent_Base*> FProtocolObjectList;
   TbrzWSHeartBeat_Options FHeartBeat;
@@ -124,6 +138,18 @@ class TbrzWSComponent : public TbrzWSComponent_Base {
   std::unique_ptr<TbrzTimer> FWatchDogTimer;
   std::atomic<bool> FWatchDogEnabled{false};
   TbrzSocketLogFile FLogFile;
+
+ private:
+  // Waits until the deliveries other threads began before this call have ended.
+  void WaitForDeliveriesInFlight();
+  struct TDeliveryRecord {
+    uint64_t Ticket;
+    std::thread::id Thread;
+  };
+  std::mutex FDeliveryLock;  // a leaf lock: nothing is called while it is held
+  std::condition_variable FDeliveryEnded;
+  std::vector<TDeliveryRecord> FDeliveries;
+  uint64_t FNextDeliveryTicket = 0;
 };
 
 class TbrzWSComponent_Client : public TbrzWSComponent {

@@ -151,7 +151,7 @@ void TbrzWSClient::HeartBeatTick() {
     // The last matching protocol asked decides whether it kept the connection alive itself.
     bool pinged = false;
     if (!c->Protocol().empty()) {
-      std::shared_lock<std::shared_mutex> attached(FProtocolListLock);
+      TDeliveryPass pass(*this);
       for (auto* object : MatchProtocolObjects(c, false))
         if (auto* protocol = dynamic_cast<TbrzWSProtocol*>(object)) pinged = protocol->DoProtocolHeartBeat(c);
     }

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -204,6 +206,70 @@ TEST(Dispatch, ProtocolConnectionsReachTheAttachedObjectNotTheComponent) {
   client.DeliverMessage(mqtt);  // matches nothing now: dropped
   EXPECT_EQ(engineEvents.size(), 1u);
   EXPECT_EQ(clientEvents.size(), 1u);
+}
+
+TEST(Dispatch, DetachWaitsForADeliveryInProgressAndNothingArrivesAfterIt) {
+  RoutingComponent client;
+  TbrzWSComponent_Base engine;
+  client.SetNotifyEvents(TwsNotifyEvent::neNoSync);
+  std::atomic<int> received{0};
+  std::atomic<bool> entered{false}, release{false}, detached{false};
+  engine.OnMessage = [&](const TbrzConnectionPtr&, const std::string&) {
+    entered = true;
+    while (!release) std::this_thread::sleep_for(1ms);
+    ++received;
+  };
+  client.AttachProtocolObject(&engine);
+  auto mqtt = WithText("m");
+  mqtt->SetProtocol("mqtt");
+
+  std::thread reader([&] { client.DeliverMessage(mqtt); });
+  while (!entered) std::this_thread::sleep_for(1ms);
+  std::thread detacher([&] {
+    client.DetachProtocolObject(&engine);
+    detached = true;
+  });
+  std::this_thread::sleep_for(100ms);
+  EXPECT_FALSE(detached);  // still inside the reader's delivery
+  release = true;
+  reader.join();
+  detacher.join();
+  EXPECT_TRUE(detached);
+  client.DeliverMessage(mqtt);
+  EXPECT_EQ(received, 1);
+}
+
+// Handlers run outside the list lock: one may take a lock that another thread holds while it
+// reports through the component, and one may detach itself from inside its own delivery.
+TEST(Dispatch, HandlersMayTakeLocksAndDetachThemselves) {
+  RoutingComponent client;
+  TbrzWSComponent_Base engine;
+  client.SetNotifyEvents(TwsNotifyEvent::neNoSync);
+  std::mutex sendLock;
+  std::vector<std::string> events;
+  engine.OnMessage = [&](const TbrzConnectionPtr&, const std::string& t) {
+    std::lock_guard<std::mutex> guard(sendLock);
+    events.push_back(t);
+  };
+  engine.OnError = [&](const TbrzConnectionPtr&, const std::string& t) {
+    events.push_back("error " + t);
+    client.DetachProtocolObject(&engine);
+  };
+  client.AttachProtocolObject(&engine);
+  auto mqtt = WithText("reply");
+  mqtt->SetProtocol("mqtt");
+  client.DeliverMessage(mqtt);
+  std::thread writer([&] {
+    std::lock_guard<std::mutex> guard(sendLock);  // a send failing under its lock
+    auto failed = NewConnection();
+    failed->SetProtocol("mqtt");
+    failed->SetMsgError("write failed");
+    client.DeliverError(failed);
+  });
+  writer.join();
+  client.DeliverMessage(mqtt);
+  EXPECT_EQ(events, (std::vector<std::string>{"reply", "error write failed"}));
+  EXPECT_TRUE(client.ProtocolObjects().empty());
 }
 
 }  // namespace
