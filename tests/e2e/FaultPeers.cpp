@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -232,6 +233,12 @@ Console::Console(const std::vector<std::string>& args) : FProcess([&] {
   return argv;
 }()) {
   for (size_t i = 0; i < std::size(kBanner); ++i) EXPECT_EQ(FProcess.ReadLine(), kBanner[i]);
+}
+
+Console::~Console() {
+  if (!::testing::Test::HasFailure()) return;
+  const std::string err = FProcess.ReadStderr();
+  if (!err.empty()) std::cerr << "program error output:\n" << err << "\n";
 }
 
 std::optional<std::string> Console::WaitFor(const std::string& needle, std::chrono::milliseconds timeout,

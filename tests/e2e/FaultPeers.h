@@ -65,6 +65,10 @@ Bytes ServerFrame(uint8_t firstByte, const Bytes& payload);
 class Console {
  public:
   explicit Console(const std::vector<std::string>& args = {});
+  // Shows what the program wrote to its error output when the test failed (a sanitizer report).
+  ~Console();
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
   test::Process& Child() { return FProcess; }
   void Send(const std::string& line) { FProcess.WriteLine(line); }
   // Reads lines until one contains needle; the lines read are appended to seen.
