@@ -26,10 +26,11 @@ namespace {
 using namespace std::chrono_literals;
 using test::TestCerts;
 
-// Connect, disconnect and exception events in order ("exception <class>: <message>").
+// Connect, disconnect and exception events in order ("exception <class>: <message>"). Declared
+// before the client, so the client (and its read thread) is gone before the list is.
 class TLSEvents {
  public:
-  explicit TLSEvents(TbrzWSClient& client) {
+  void Attach(TbrzWSClient& client) {
     client.OnConnect = [this](const TbrzConnectionPtr&) { Add("connect"); };
     client.OnDisconnect = [this](const TbrzConnectionPtr&, int32_t code) { Add("disconnect " + std::to_string(code)); };
     client.OnError = [this](const TbrzConnectionPtr&, const std::string& e) { Add("error " + e); };
@@ -84,8 +85,9 @@ TEST(ClientTLS, VerificationWithTheTestCA) {
     SCOPED_TRACE(k.Name);
     test::OpenSSLServer server({"-tls1_2"}, k.OtherCAServer ? c.OtherServerCert : "",
                                k.OtherCAServer ? c.OtherServerKey : "");
+    TLSEvents events;
     TbrzWebSocketClient client;
-    TLSEvents events(client);
+    events.Attach(client);
     client.SetURL(TcpsURL(server.Port()));
     client.TLSOptions().IOHandler = k.IOHandler;
     client.TLSOptions().Version = TwsTLSVersions::tls1_2;
@@ -115,8 +117,9 @@ TEST(ClientTLS, VerificationWithTheTestCA) {
 
 TEST(ClientTLS, ASuppliedHandlerIsUsedAsItIs) {
   test::OpenSSLServer server({"-tls1_2"});
+  TLSEvents events;
   TbrzWebSocketClient client;
-  TLSEvents events(client);
+  events.Attach(client);
   client.SetURL(TcpsURL(server.Port()));
   // Options that would refuse this server: none of them may reach the supplied handler.
   client.TLSOptions().IOHandler = TwsTLSIOHandler::iohOpenSSL;
@@ -154,8 +157,9 @@ TEST(ClientTLS, BytesThatAreNoRecordEndTheSessionWithAnException) {
     conn.reset();
     ::close(fd);
   });
+  TLSEvents events;
   TbrzWebSocketClient client;
-  TLSEvents events(client);
+  events.Attach(client);
   client.SetURL(TcpsURL(listener.Port()));
   std::shared_ptr<TbrzIOHandler> handler;
   client.OnSSLAfterCreateHandler = [&](TbrzWSClient*, const std::shared_ptr<TbrzIOHandler>& h) { handler = h; };

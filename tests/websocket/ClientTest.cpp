@@ -23,10 +23,11 @@ using test::Hex;
 using test::ScriptedPeer;
 using test::ToBytes;
 
-// Records the client's events in order; handlers run on the read or caller thread.
+// Records the client's events in order; handlers run on the read or caller thread. Declared
+// before the client, so the client (and its read thread) is gone before the log is.
 class EventLog {
  public:
-  explicit EventLog(TbrzWSClient& client) {
+  void Attach(TbrzWSClient& client) {
     client.OnConnect = [this](const TbrzConnectionPtr& c) { Add("connect", c != nullptr); };
     client.OnDisconnect = [this](const TbrzConnectionPtr& c, int32_t code) {
       Add("disconnect " + std::to_string(code), c != nullptr);
@@ -104,8 +105,9 @@ TEST(ClientURL, SchemesSetHostPortTLSAndTransport) {
 }
 
 TEST(ClientURL, NonNumericPortIsReportedAndChangesNothing) {
+  EventLog log;
   TbrzWebSocketClient client;
-  EventLog log(client);
+  log.Attach(client);
   client.SetURL("tcp://a:1883");
   client.SetURL("tcp://b:port");
   EXPECT_EQ(client.Host(), "a");
@@ -116,8 +118,9 @@ TEST(ClientURL, NonNumericPortIsReportedAndChangesNothing) {
 
 TEST(ClientRawTCP, ConnectWriteReceiveAndPeerClose) {
   ScriptedPeer peer;
+  EventLog log;
   TbrzWebSocketClient client;
-  EventLog log(client);
+  log.Attach(client);
   client.SetURL(peer.Url("tcp"));
   ASSERT_TRUE(client.Connect(5000));
   ASSERT_TRUE(peer.Accept());
@@ -163,8 +166,9 @@ TEST(ClientRawTCP, ConnectWriteReceiveAndPeerClose) {
 
 TEST(ClientRawTCP, PeerCloseWithoutDisconnectExceptionsRaisesOnlyTheDisconnect) {
   ScriptedPeer peer;
+  EventLog log;
   TbrzWebSocketClient client;
-  EventLog log(client);
+  log.Attach(client);
   client.Options().RaiseDisconnectExceptions = false;
   client.SetURL(peer.Url("tcp"));
   ASSERT_TRUE(client.Connect(5000));
@@ -177,8 +181,9 @@ TEST(ClientRawTCP, PeerCloseWithoutDisconnectExceptionsRaisesOnlyTheDisconnect) 
 
 TEST(ClientRawTCP, UserDisconnectAndReconnectServeANewSocket) {
   ScriptedPeer peer;
+  EventLog log;
   TbrzWebSocketClient client;
-  EventLog log(client);
+  log.Attach(client);
   client.SetURL(peer.Url("tcp"));
   ASSERT_TRUE(client.Connect(5000));
   ASSERT_TRUE(peer.Accept());
@@ -203,8 +208,9 @@ TEST(ClientRawTCP, UserDisconnectAndReconnectServeANewSocket) {
 
 TEST(ClientRawTCP, ConnectWithoutTimeoutReturnsFalseAtOnceAndIdleWritesDoNothing) {
   ScriptedPeer peer;
+  EventLog log;
   TbrzWebSocketClient client;
-  EventLog log(client);
+  log.Attach(client);
   client.WriteData("ignored");
   TbrzMemoryStream stream(ToBytes("ignored"));
   client.WriteData(stream);
@@ -237,8 +243,9 @@ TEST(ClientRawTCP, ActivationFailuresGiveOneExceptionEach) {
       {"tcps://127.0.0.1:1", 0, "ESocketError"},
   };
   for (const Case& c : cases) {
+    EventLog log;
     TbrzWebSocketClient client;
-    EventLog log(client);
+    log.Attach(client);
     client.SetURL(c.url);
     client.SetConnectTimeout(c.connectTimeout);
     EXPECT_FALSE(client.Connect(1000)) << c.url;
@@ -251,8 +258,9 @@ TEST(ClientRawTCP, ActivationFailuresGiveOneExceptionEach) {
 
 TEST(ClientRawTCP, HandlerFailureBecomesErrorAndDropsTheConnection) {
   ScriptedPeer peer;
+  EventLog log;
   TbrzWebSocketClient client;
-  EventLog log(client);
+  log.Attach(client);
   client.OnBinary = [](const TbrzConnectionPtr&, TbrzMemoryStream&) { throw Exception("handler broke"); };
   client.SetURL(peer.Url("tcp"));
   ASSERT_TRUE(client.Connect(5000));
@@ -266,8 +274,9 @@ TEST(ClientRawTCP, HandlerFailureBecomesErrorAndDropsTheConnection) {
 
 TEST(ClientRawTCP, WsSchemeSendsTheHandshakeAndWaitsForTheAnswer) {
   ScriptedPeer peer;
+  EventLog log;
   TbrzWebSocketClient client;
-  EventLog log(client);
+  log.Attach(client);
   client.SetURL(peer.Url("ws"));
   // Not enabled until the server answers, which this peer never does.
   EXPECT_FALSE(client.Connect(500));
@@ -300,8 +309,9 @@ TEST(ClientRawTCP, EndOfFrameScanModesCutMessagesAsConfigured) {
   };
   for (Case& c : cases) {
     ScriptedPeer peer;
+    EventLog log;
     TbrzWebSocketClient client;
-    EventLog log(client);
+    log.Attach(client);
     client.OnConnect = [&](const TbrzConnectionPtr& conn) {
       conn->SetTCPEndOfFrameScanBuffer(c.mode);
       for (uint8_t b : c.marker) conn->AddTCPEndOfFrame(b);
@@ -359,8 +369,9 @@ TEST(ClientRawTCP, ThreeWritesArrivingTogetherAreOneDelivery) {
 
 TEST(ClientRawTCP, StartAndStopRunOnTheirOwnThread) {
   ScriptedPeer peer;
+  EventLog log;
   TbrzWebSocketClient client;
-  EventLog log(client);
+  log.Attach(client);
   client.SetURL(peer.Url("tcp"));
   client.Start();
   ASSERT_TRUE(peer.Accept());

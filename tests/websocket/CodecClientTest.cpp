@@ -50,10 +50,11 @@ class WSClient : public TbrzWebSocketClient {
   }
 };
 
-// The client's events in order, as text.
+// The client's events in order, as text. Declared before the client, so the client (and its read
+// thread) is gone before the list is.
 class Events {
  public:
-  explicit Events(TbrzWSClient& client) {
+  void Attach(TbrzWSClient& client) {
     client.OnConnect = [this](const TbrzConnectionPtr&) { Add("connect"); };
     client.OnDisconnect = [this](const TbrzConnectionPtr&, int32_t code) { Add("disconnect " + std::to_string(code)); };
     client.OnMessage = [this](const TbrzConnectionPtr&, const std::string& t) { Add("message " + t); };
@@ -89,9 +90,10 @@ using List = std::vector<std::string>;
 // Client connected to the peer with the handshake request read (not yet answered).
 struct Session {
   FakeWSPeer peer;
+  Events events;
   WSClient client;
-  Events events{client};
   explicit Session(const std::string& path = "", const std::string& protocols = "") {
+    events.Attach(client);
     client.Protocols = protocols;
     client.SetURL(peer.Url(path));
     client.Connect(0);
@@ -358,10 +360,11 @@ TEST(WSClientFrames, CleanDisconnectSendsTheCode) {
 
 TEST(WSClientFrames, ParkedWritesGoOutOnceEnabled) {
   FakeWSPeer peer;
+  Events events;
   WSClient client;
   client.Queues.Text.Level = TwsQueueMsgLevels::qmLevel1;
   client.Queues.Binary.Level = TwsQueueMsgLevels::qmLevel0;
-  Events events(client);
+  events.Attach(client);
   client.SetURL(peer.Url());
   client.Connect(0);
   ASSERT_TRUE(peer.Accept());

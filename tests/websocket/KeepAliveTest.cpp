@@ -28,10 +28,11 @@ using test::FakeWSPeer;
 using test::ScriptedPeer;
 using test::ToBytes;
 
-// The client's events and watchdog tries, in order; handlers run on the client's threads.
+// The client's events and watchdog tries, in order; handlers run on the client's threads. Declared
+// before the client, so the client (and its threads) is gone before the list is.
 class Recorder {
  public:
-  explicit Recorder(TbrzWebSocketClient& client) {
+  void Attach(TbrzWebSocketClient& client) {
     client.OnConnect = [this](const TbrzConnectionPtr&) { Add("connect"); };
     client.OnDisconnect = [this](const TbrzConnectionPtr&, int32_t) { Add("disconnect"); };
     client.OnError = [this](const TbrzConnectionPtr&, const std::string& e) { Add("error " + e); };
@@ -92,10 +93,11 @@ bool IsPingTime(const std::string& text) {
 // A WebSocket client connected to a scripted peer that has answered the handshake.
 struct WSSession {
   FakeWSPeer peer;
+  Recorder events;
   TbrzWebSocketClient client;
-  Recorder events{client};
   using BeforeHeartBeat = std::function<void(TbrzWSClient*, const TbrzConnectionPtr&, bool&)>;
   WSSession(int interval, int timeout, BeforeHeartBeat before = {}) {
+    events.Attach(client);
     // Handlers are assigned before connecting: timer threads read them.
     client.OnBeforeHeartBeat = std::move(before);
     client.HeartBeat().Enabled = true;
@@ -201,8 +203,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(HeartBeatRawTCP, TimeoutOfOneEndsTheConnectionAfterTheFirstPing) {
   ScriptedPeer peer;
+  Recorder events;
   TbrzWebSocketClient client;
-  Recorder events(client);
+  events.Attach(client);
   client.HeartBeat().Enabled = true;
   client.HeartBeat().Interval = 1;
   client.HeartBeat().Timeout = 1;
@@ -231,8 +234,9 @@ struct WatchDogCase {
 class WatchDogAttempts : public ::testing::TestWithParam<WatchDogCase> {};
 
 TEST_P(WatchDogAttempts, ThreeTriesThenSilenceUntilTheNextActivation) {
+  Recorder events;
   TbrzWebSocketClient client;
-  Recorder events(client);
+  events.Attach(client);
   events.HandleWatchDog(GetParam().handled);
   client.WatchDog().Enabled = true;
   client.WatchDog().Interval = 1;
@@ -265,8 +269,9 @@ struct StopCase {
 class WatchDogUnlimited : public ::testing::TestWithParam<StopCase> {};
 
 TEST_P(WatchDogUnlimited, KeepsTryingUntilStopped) {
+  Recorder events;
   TbrzWebSocketClient client;
-  Recorder events(client);
+  events.Attach(client);
   client.WatchDog().Enabled = true;
   client.WatchDog().Interval = 1;
   client.WatchDog().Attempts = 0;
@@ -294,8 +299,9 @@ INSTANTIATE_TEST_SUITE_P(Stop, WatchDogUnlimited,
 // A peer that closes is reconnected to; a close by the application never is.
 TEST(WatchDogReconnect, PeerCloseReopensApplicationCloseDoesNot) {
   ScriptedPeer peer;
+  Recorder events;
   TbrzWebSocketClient client;
-  Recorder events(client);
+  events.Attach(client);
   client.WatchDog().Enabled = true;
   client.WatchDog().Interval = 1;
   client.WatchDog().Attempts = 2;
