@@ -1,11 +1,14 @@
 #include "app/ConsoleWriter.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "common/Exception.h"
+#include "common/TbrzBurst.h"
 
 namespace brz {
 
@@ -23,6 +26,21 @@ int WriteAll(int fd, const std::string& Bytes) {
   }
   return 0;
 }
+
+// Up to this many bytes go in one write that a pipe takes whole once it reports room.
+constexpr size_t kDirectWriteMax = PIPE_BUF;
+
+bool WritableNow(int fd) {
+  pollfd p{fd, POLLOUT, 0};
+  return ::poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) && !(p.revents & (POLLERR | POLLHUP | POLLNVAL));
+}
+
+// The lines a thread collected in its current burst, and the writer they are for.
+struct TBurstLines {
+  TbrzConsoleWriter* Writer = nullptr;
+  std::string Lines;
+};
+thread_local TBurstLines tBurst;
 
 }  // namespace
 
@@ -46,19 +64,75 @@ void TbrzConsoleWriter::ThrowFailure() const {
 void TbrzConsoleWriter::WriteLine(std::string_view Text) {
   std::unique_lock<std::mutex> lock(FLock);
   if (FError != 0) ThrowFailure();
+  if (TbrzBurst::Active() && (tBurst.Writer == nullptr || tBurst.Writer == this)) {
+    lock.unlock();
+    if (!tBurst.Writer) {
+      tBurst.Writer = this;
+      TbrzBurst::AtEnd(&TbrzConsoleWriter::EndBurst);
+    }
+    tBurst.Lines.append(Text);
+    tBurst.Lines.push_back('\n');
+    if (tBurst.Lines.size() < kBurstHandOff) return;
+    // A long burst must not hold many lines back, nor grow past the backlog bound.
+    std::string lines = std::exchange(tBurst.Lines, std::string());
+    lock.lock();
+    if (FError == 0) Enqueue(lock, lines, false);
+    return;
+  }
+  Enqueue(lock, Text, true);
+}
+
+void TbrzConsoleWriter::Enqueue(std::unique_lock<std::mutex>& lock, std::string_view Lines, bool aLineEnd) {
   if (FPending.size() >= FMaxPending) {
     FWritten.wait(lock, [this] { return FPending.size() < FMaxPending || FError != 0; });
     if (FError != 0) ThrowFailure();
   }
-  // The writer thread sleeps only when nothing is pending and it is not inside write.
+  // The writer thread sleeps only when nothing is pending and no thread is inside write.
   const bool wake = FPending.empty() && !FWriting;
-  FPending.append(Text);
-  FPending.push_back('\n');
+  FPending.append(Lines);
+  if (aLineEnd) FPending.push_back('\n');
   lock.unlock();
   if (wake) FWork.notify_one();
 }
 
+void TbrzConsoleWriter::HandOff(std::string& Lines) {
+  std::unique_lock<std::mutex> lock(FLock);
+  // After a failure nothing more reaches the descriptor; the next WriteLine raises it.
+  if (FError != 0 || Lines.empty()) return;
+  if (!FPending.empty() || FWriting || Lines.size() > kDirectWriteMax || !WritableNow(FFd)) {
+    try {
+      Enqueue(lock, Lines, false);
+    } catch (const EInOutError&) {
+      // Raised again by the next WriteLine or Flush.
+    }
+    return;
+  }
+  FWriting = true;
+  lock.unlock();
+  const int error = WriteAll(FFd, Lines);
+  lock.lock();
+  FWriting = false;
+  if (error != 0 && FError == 0) FError = error;
+  if (FError != 0) FPending.clear();
+  // Lines other threads queued meanwhile are the writer thread's.
+  const bool wake = !FPending.empty();
+  lock.unlock();
+  FWritten.notify_all();
+  if (wake) FWork.notify_one();
+}
+
+void TbrzConsoleWriter::EndBurst() {
+  TbrzConsoleWriter* writer = std::exchange(tBurst.Writer, nullptr);
+  std::string lines = std::exchange(tBurst.Lines, std::string());
+  if (writer) writer->HandOff(lines);
+}
+
 bool TbrzConsoleWriter::Flush(std::chrono::milliseconds aTimeout) {
+  // Lines this thread holds in a burst count as queued.
+  if (tBurst.Writer == this) {
+    std::string lines = std::exchange(tBurst.Lines, std::string());
+    HandOff(lines);
+  }
   std::unique_lock<std::mutex> lock(FLock);
   const bool done =
       FWritten.wait_for(lock, aTimeout, [this] { return (FPending.empty() && !FWriting) || FError != 0; });
@@ -70,7 +144,8 @@ void TbrzConsoleWriter::Run() {
   std::string batch;
   std::unique_lock<std::mutex> lock(FLock);
   for (;;) {
-    FWork.wait(lock, [this] { return !FPending.empty() || FStopping; });
+    // A thread writing a burst itself has the descriptor: wait for it to finish.
+    FWork.wait(lock, [this] { return (!FPending.empty() || FStopping) && !FWriting; });
     if (FPending.empty()) return;
     batch.clear();
     batch.swap(FPending);

@@ -5,6 +5,9 @@
 // idle, and a burst of lines costs few system calls. Pending bytes are bounded: a producer waits
 // while the console is that far behind, so a stalled reader slows the program instead of growing it.
 // A failing write raises EInOutError, from the next WriteLine or Flush of any thread.
+// Inside a burst (TbrzBurst: a read thread handling one read) a thread's lines are collected and
+// handed on together when the burst ends; when the console is idle and can take them at once, the
+// thread writes them itself, sparing the writer thread a wake-up per read.
 
 #include <chrono>
 #include <condition_variable>
@@ -33,10 +36,18 @@ class TbrzConsoleWriter {
   static TbrzConsoleWriter& Instance();
 
   static constexpr size_t kDefaultMaxPending = 1 << 20;
+  // A burst hands its lines on early once they reach this size.
+  static constexpr size_t kBurstHandOff = 64 * 1024;
 
  private:
   void Run();
   void ThrowFailure() const;  // FLock held
+  // Queues Lines (whole lines, or one without its line end) for the writer thread; waits while
+  // the backlog is full. Releases lock.
+  void Enqueue(std::unique_lock<std::mutex>& lock, std::string_view Lines, bool aLineEnd);
+  // Hands the lines a burst collected on: written directly when that cannot block, else queued.
+  void HandOff(std::string& Lines);
+  static void EndBurst();
 
   int FFd;
   size_t FMaxPending;
@@ -44,7 +55,7 @@ class TbrzConsoleWriter {
   std::condition_variable FWork;     // lines pending, or stopping
   std::condition_variable FWritten;  // a write call finished
   std::string FPending;              // whole lines not yet handed to write
-  bool FWriting = false;             // the writer thread is inside write with bytes taken from FPending
+  bool FWriting = false;             // a thread is inside write with bytes no longer in FPending
   bool FStopping = false;
   int FError = 0;                    // errno of the first failed write; sticky
   std::thread FThread;               // started last in the constructor

@@ -3,6 +3,7 @@
 #include "app/AppMessages.h"
 #include "app/ConsoleWriter.h"
 #include "common/Convert.h"
+#include "common/TbrzBurst.h"
 #include "common/Text.h"
 #include "json/JSONEscape.h"
 #include "server/ServerMessages.h"
@@ -19,7 +20,10 @@ void TbrzCommandLog::WriteLog(const std::string& Text) {
 
 void TbrzCommandLog::BroadcastLine(const std::string& Text) {
   std::shared_lock<std::shared_mutex> guard(FServerLock);
-  if (FServer) FServer->Broadcast(Text);
+  if (!FServer) return;
+  // A slow operator may hold the broadcast: the console gets its lines first.
+  TbrzBurst::HandOnNow();
+  FServer->Broadcast(Text);
 }
 
 void TbrzCommandLog::ConsoleLine(const std::string& Text) { ConsoleWriteLine(Text); }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "common/TbrzBurst.h"
 #include "transport/TbrzSocketErrors.h"
 
 namespace brz {
@@ -25,6 +26,8 @@ void TbrzTCPReadThread::Release(std::unique_ptr<TbrzTCPReadThread>& thread) {
 }
 
 void TbrzTCPReadThread::DoReadMessage() {
+  // What handling this read prints is handed on once, after it.
+  TbrzBurst burst;
   SetIsExecuting(true);
   try {
     if (OnReadMessage) OnReadMessage();

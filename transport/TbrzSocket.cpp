@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "common/TbrzBurst.h"
 #include "transport/TbrzSocketErrors.h"
 #include "transport/TransportMessages.h"
 
@@ -316,7 +317,11 @@ bool TbrzSocket::WaitForData(int ms) {
   if (FFd.load() < 0 || FClosedByPeer.load()) return false;
   std::shared_ptr<TbrzIOHandler> handler = IOHandler();
   if (!handler) return false;
-  if (handler->Pending() == 0 && !handler->Readable(ms)) return false;
+  if (handler->Pending() == 0) {
+    // What this thread collected must not wait with it.
+    if (TbrzBurst::Pending() && !handler->Readable(0)) TbrzBurst::HandOnNow();
+    if (!handler->Readable(ms)) return false;
+  }
   uint8_t chunk[kReadChunk];
   size_t total = 0;
   while (total < kMaxPullPerWait) {

@@ -17,6 +17,7 @@
 
 #include "app/ConsoleWriter.h"
 #include "common/Exception.h"
+#include "common/TbrzBurst.h"
 
 namespace brz {
 namespace {
@@ -127,6 +128,60 @@ TEST(ConsoleWriter, FlushReturnsWithEverythingWritten) {
     got += line;
   }
   EXPECT_EQ(got, expected);
+}
+
+// Inside a burst a thread's lines wait for its end (or for HandOnNow, or a flush) and then go out
+// together, in order; other threads' lines are not held by it.
+TEST(ConsoleWriter, ABurstsLinesGoOutTogetherWhenItEnds) {
+  Pipe pipe;
+  TbrzConsoleWriter writer(pipe.WriteEnd());
+  {
+    TbrzBurst burst;
+    writer.WriteLine("a");
+    writer.WriteLine("b");
+    EXPECT_EQ(pipe.ReadLine(50ms), "");
+    std::thread([&] { writer.WriteLine("other thread"); }).join();
+    EXPECT_EQ(pipe.ReadLine(10s), "other thread\n");
+    {
+      TbrzBurst inner;
+      writer.WriteLine("c");
+    }
+    EXPECT_EQ(pipe.ReadLine(50ms), "");  // only the outermost end hands on
+  }
+  // Written by the ending thread itself: in the pipe already.
+  EXPECT_EQ(pipe.ReadLine(0ms), "a\n");
+  EXPECT_EQ(pipe.ReadLine(0ms), "b\n");
+  EXPECT_EQ(pipe.ReadLine(0ms), "c\n");
+
+  TbrzBurst burst;
+  writer.WriteLine("before a wait");
+  TbrzBurst::HandOnNow();
+  EXPECT_EQ(pipe.ReadLine(0ms), "before a wait\n");
+  writer.WriteLine("flushed");
+  EXPECT_TRUE(writer.Flush(10s));
+  EXPECT_EQ(pipe.ReadLine(0ms), "flushed\n");
+}
+
+TEST(ConsoleWriter, ALongBurstHandsItsLinesOnEarly) {
+  Pipe pipe;
+  TbrzConsoleWriter writer(pipe.WriteEnd());
+  const std::string line(1000, 'x');
+  const size_t count = 2 * TbrzConsoleWriter::kBurstHandOff / line.size();
+  std::string expected;
+  {
+    TbrzBurst burst;
+    for (size_t i = 0; i < count; ++i) {
+      writer.WriteLine(std::to_string(i) + line);
+      expected += std::to_string(i) + line + "\n";
+    }
+    EXPECT_EQ(pipe.ReadLine(10s), "0" + line + "\n");  // out before the burst ended
+  }
+  std::string rest;
+  std::thread reader([&] { rest = pipe.ReadAll(); });
+  EXPECT_TRUE(writer.Flush(10s));
+  pipe.CloseWrite();
+  reader.join();
+  EXPECT_EQ("0" + line + "\n" + rest, expected);
 }
 
 TEST(ConsoleWriter, DestructionWritesWhatIsPending) {
