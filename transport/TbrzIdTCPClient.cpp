@@ -58,7 +58,10 @@ void TbrzTCPReadThread::Run() {
       // thread first, so every step checks Terminated before touching the client.
       if (!Terminated() && FClient->Socket()->IOHandler() && FClient->Socket()->BufferedCount() == 0) {
         TbrzLock guard(FClient->CS());
-        FClient->Socket()->WaitForData(10);
+        // A connection quiet for a while is watched in longer slices, so idling costs next to no
+        // CPU; input still ends the wait at once, and closing the socket wakes it.
+        const int slice = FQuietSlices >= kQuietSlicesBeforeLong ? kLongSliceMs : kSliceMs;
+        FQuietSlices = FClient->Socket()->WaitForData(slice) ? 0 : FQuietSlices + 1;
       }
       if (!Terminated() && FClient->Socket()->IOHandler() && FClient->Socket()->BufferedCount() > 0) DoReadMessage();
       if (!Terminated() && FClient->Socket()->IOHandler()) FClient->Socket()->CheckForDisconnect();

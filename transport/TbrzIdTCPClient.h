@@ -47,6 +47,10 @@ class TbrzTCPReadThread : public TbrzIdThread {
   virtual void DoReadException(const std::exception& e);
 
  private:
+  static constexpr int kSliceMs = 10;
+  static constexpr int kLongSliceMs = 100;
+  static constexpr int kQuietSlicesBeforeLong = 100;
+  int FQuietSlices = 0;  // empty waits in a row; the read thread's own
   std::atomic<bool> FReadSocket{false};
   TbrzIdTCPClient* FClient;  // the owner; not owned
   std::atomic<bool> FExecuted{false};
