@@ -114,8 +114,9 @@ void TbrzConsoleWriter::HandOff(std::string& Lines) {
   FWriting = false;
   if (error != 0 && FError == 0) FError = error;
   if (FError != 0) FPending.clear();
-  // Lines other threads queued meanwhile are the writer thread's.
-  const bool wake = !FPending.empty();
+  // Lines other threads queued meanwhile are the writer thread's; a stop asked meanwhile waited for
+  // this write to end.
+  const bool wake = !FPending.empty() || FStopping;
   lock.unlock();
   FWritten.notify_all();
   if (wake) FWork.notify_one();
