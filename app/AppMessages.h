@@ -3,6 +3,9 @@
 
 namespace brz {
 
+// Every diagnostic line on standard error starts with the program's name.
+inline constexpr const char* kDiagnosticPrefix = "brzmqtt: ";
+
 inline constexpr const char* kBanner[] = {
     "written by Corvane.",
     "version 2023.1.0",

@@ -175,4 +175,18 @@ void ConsoleWriteLine(std::string_view Text) { TbrzConsoleWriter::Instance().Wri
 
 bool ConsoleFlush(std::chrono::milliseconds aTimeout) { return TbrzConsoleWriter::Instance().Flush(aTimeout); }
 
+void ErrorWriteLine(std::string_view Text) {
+  static std::mutex errorLock;  // whole lines from every thread
+  std::string line(Text);
+  line.push_back('\n');
+  std::lock_guard<std::mutex> guard(errorLock);
+  size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = ::write(2, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
 }  // namespace brz

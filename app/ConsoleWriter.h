@@ -66,4 +66,8 @@ void ConsoleWriteLine(std::string_view Text);
 // Shorthand for TbrzConsoleWriter::Instance().Flush.
 bool ConsoleFlush(std::chrono::milliseconds aTimeout);
 
+// One whole line on standard error (people's diagnostics); lines of different threads never
+// interleave. Failures are ignored: diagnostics must not end the program.
+void ErrorWriteLine(std::string_view Text);
+
 }  // namespace brz

@@ -2,6 +2,7 @@
 
 #include "app/AppMessages.h"
 #include "app/ConsoleWriter.h"
+#include "app/EventLines.h"
 #include "common/Convert.h"
 #include "common/TbrzBurst.h"
 #include "common/Text.h"
@@ -24,6 +25,11 @@ void TbrzCommandLog::BroadcastLine(const std::string& Text) {
   // A slow operator may hold the broadcast: the console gets its lines first.
   TbrzBurst::HandOnNow();
   FServer->Broadcast(Text);
+}
+
+void TbrzCommandLog::Diagnostic(const std::string& Text) {
+  ErrorWriteLine(std::string(kDiagnosticPrefix) + Text);
+  if (FErrorEvents) WriteLog(EventLine::Error(Text));
 }
 
 void TbrzCommandLog::ConsoleLine(const std::string& Text) { ConsoleWriteLine(Text); }

@@ -6,6 +6,7 @@
 // Thread-safety: DoJSON runs on the console thread and on remote operators' threads; commands are
 // serialised by FCommandLock. WriteLog may be called from any thread.
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -50,6 +51,13 @@ class TbrzCommandLog {
   // Reads the switches; with -server starts the remote-control intake.
   virtual void Initialize(const TbrzCommandLine& CommandLine);
 
+  // A command that cannot be carried out as written: one plain line "brzmqtt: Text" on standard
+  // error (standard output stays the event stream); with error events on, also an error event
+  // line for the console and every operator. Any thread.
+  void Diagnostic(const std::string& Text);
+  void SetErrorEvents(bool aOn) { FErrorEvents = aOn; }
+  bool ErrorEvents() const { return FErrorEvents; }
+
   IbrzJSON CommandDocument();
   // The argument Name of the nested document of Node, or of the command itself when Node is empty.
   // Never raises: a failed look-up reads as empty text.
@@ -79,6 +87,7 @@ class TbrzCommandLog {
   void TakeRawLines(const TbrzConnectionPtr& Connection, TbrzMemoryStream& Data);
 
   IbrzJSON FJSON;
+  std::atomic<bool> FErrorEvents{false};
   std::recursive_mutex FCommandLock;  // one command at a time on the shared document
 
   std::shared_mutex FServerLock;  // guards the FServer reference: shared while broadcasting
