@@ -127,6 +127,11 @@ class TbrzWSProtocol_MQTT_ClientCore {
   void SetAuthentication(const TbrzWSMQTTAuthentication_Options& aValue) { FAuthentication.Assign(aValue); }
   TbrzWSMQTTHeartBeat_Options& HeartBeat() { return FHeartBeat; }
   void SetHeartBeat(const TbrzWSMQTTHeartBeat_Options& aValue) { FHeartBeat.Assign(aValue); }
+  // The most QoS 1/2 publishes unacknowledged at once; 0 takes the default (the broker's Receive
+  // Maximum under 5.0, else kDefaultInflightMaximum).
+  int32_t InflightMaximum() const { return FInflightMaximum.load(); }
+  void SetInflightMaximum(int32_t aValue) { FInflightMaximum.store(aValue); }
+  static constexpr int32_t kDefaultInflightMaximum = 20;
   TbrzWSMQTTConnect_Properties& ConnectProperties() { return FConnectProperties; }
   void SetConnectProperties(const TbrzWSMQTTConnect_Properties& aValue) { FConnectProperties.Assign(aValue); }
 
@@ -261,6 +266,7 @@ class TbrzWSProtocol_MQTT_ClientCore {
   TbrzWSMQTTAuthentication_Options FAuthentication;
   TbrzWSMQTTHeartBeat_Options FHeartBeat;
   TbrzWSMQTTConnect_Properties FConnectProperties;
+  std::atomic<int32_t> FInflightMaximum{0};
   TbrzCriticalSection FSendLock;  // serialises the hand-over of whole packets
 };
 
