@@ -40,6 +40,17 @@ void TbrzCommandLog::DoJSON(const std::string& Text) {
   DoProcessJSON();
 }
 
+void TbrzCommandLog::DoOperatorJSON(const std::string& Text) {
+  std::lock_guard<std::recursive_mutex> guard(FCommandLock);
+  struct TSourceScope {
+    bool& Flag;
+    bool Saved;
+    explicit TSourceScope(bool& aFlag) : Flag(aFlag), Saved(aFlag) { Flag = true; }
+    ~TSourceScope() { Flag = Saved; }
+  } scope(FFromOperator);
+  DoJSON(Text);
+}
+
 IbrzJSON TbrzCommandLog::CommandDocument() {
   if (!FJSON) FJSON = NewJSONDocument();
   return FJSON;
@@ -137,7 +148,7 @@ void TbrzCommandLog::HandleServerDisconnect(const TbrzConnectionPtr& Connection,
   }
   ConsoleLine(FormatMsg(msg::kClientDisconnectedFrom, Connection->GetGuid().c_str(), Connection->GetIP().c_str()));
   // An operator that closed after its last command without a line end still gets it run.
-  if (!Trim(rest).empty()) DoJSON(rest);
+  if (!Trim(rest).empty()) DoOperatorJSON(rest);
 }
 
 void TbrzCommandLog::HandleServerError(const TbrzConnectionPtr& /*Connection*/, const std::string& Error) {
@@ -149,12 +160,12 @@ void TbrzCommandLog::HandleServerException(const TbrzConnectionPtr& /*Connection
 }
 
 void TbrzCommandLog::HandleServerMessage(const TbrzConnectionPtr& /*Connection*/, const std::string& Text) {
-  DoJSON(Text);
+  DoOperatorJSON(Text);
 }
 
 void TbrzCommandLog::HandleServerBinary(const TbrzConnectionPtr& Connection, TbrzMemoryStream& Data) {
   if (Connection && Connection->Transport() == TwsTransport::trpTCP) return TakeRawLines(Connection, Data);
-  DoJSON(UTF8StreamToText(Data));
+  DoOperatorJSON(UTF8StreamToText(Data));
 }
 
 void TbrzCommandLog::HandleServerUnknownProtocol(const TbrzConnectionPtr& Connection, bool& Accept) {
@@ -191,7 +202,7 @@ void TbrzCommandLog::TakeRawLines(const TbrzConnectionPtr& Connection, TbrzMemor
     if (tooLong) FPartialLines.erase(guid);
   }
   // Lines before an overlong one still run, in order.
-  for (const std::string& line : lines) DoJSON(BytesToUTF8Text(line));
+  for (const std::string& line : lines) DoOperatorJSON(BytesToUTF8Text(line));
   if (!tooLong) return;
   std::shared_lock<std::shared_mutex> guard(FServerLock);
   if (FServer) FServer->ReportError(Connection, FormatMsg(msg::kCommandLineTooLong, static_cast<int>(kMaxCommandLine)));

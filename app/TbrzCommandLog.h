@@ -47,6 +47,14 @@ class TbrzCommandLog {
   virtual void WriteLog(const std::string& Text);
   // Parses Text into the command document and runs it. Exceptions go to the caller.
   virtual void DoJSON(const std::string& Text);
+  // DoJSON for a command sent by a remote operator: while it runs, CommandFromOperator() is true.
+  void DoOperatorJSON(const std::string& Text);
+  // Whether the command running now came from a remote operator (not the console). Valid inside a
+  // command only (commands run one at a time).
+  bool CommandFromOperator() const { return FFromOperator; }
+  // A wait command timed out: the exit status at end of input says so.
+  void NoteWaitTimedOut() { FWaitTimedOut = true; }
+  bool WaitTimedOut() const { return FWaitTimedOut; }
   virtual void DoHelp();
   // Reads the switches; with -server starts the remote-control intake.
   virtual void Initialize(const TbrzCommandLine& CommandLine);
@@ -88,6 +96,8 @@ class TbrzCommandLog {
 
   IbrzJSON FJSON;
   std::atomic<bool> FErrorEvents{false};
+  bool FFromOperator = false;  // guarded by FCommandLock
+  std::atomic<bool> FWaitTimedOut{false};
   std::recursive_mutex FCommandLock;  // one command at a time on the shared document
 
   std::shared_mutex FServerLock;  // guards the FServer reference: shared while broadcasting
