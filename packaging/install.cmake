@@ -15,11 +15,14 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Corvane")
 set(CPACK_PACKAGE_CONTACT "Corvane <support@corvane.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console MQTT 3.1.1 and 5.0 client driven by JSON lines")
+# Debian wants the extended description in lines of at most 80 characters.
 set(CPACK_PACKAGE_DESCRIPTION
-    "brzmqtt reads one JSON command per line on standard input and prints one JSON event line per event
-on standard output. It connects over tcp://, tcps://, ws:// and wss://, answers the QoS 1 and 2 flows
-itself, keeps connections alive and reopens lost ones, and can be driven by remote operators over
-WebSocket or raw TCP. JSON Schemas of the commands and the event lines are included.")
+    "brzmqtt reads one JSON command per line on standard input and prints one
+JSON event line per event on standard output. It connects over tcp://,
+tcps://, ws:// and wss://, answers the QoS 1 and 2 flows itself, keeps
+connections alive and reopens lost ones, and can be driven by remote
+operators over WebSocket or raw TCP. JSON Schemas of the commands and the
+event lines are included.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -9,11 +9,15 @@ usage: docs_test.py BRZMQTT SOURCE_DIR
   schema, and every event line of the man page under the event schema.
 """
 import json
+import os
 import re
 import subprocess
 import sys
 
 import jsonschema
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from check_event_lines import describe, reasons  # noqa: E402
 
 brzmqtt, source = sys.argv[1], sys.argv[2]
 failures = []
@@ -35,9 +39,9 @@ def check(validator, text, where):
     except ValueError as e:
         failures.append(f"{where}: not JSON ({e}): {text}")
         return
-    error = jsonschema.exceptions.best_match(validator.iter_errors(document))
-    if error is not None:
-        failures.append(f"{where}: {text}\n    {'/'.join(map(str, error.absolute_path))}: {error.message}")
+    found = reasons(validator, document)
+    if found:
+        failures.append(f"{where}: {text}\n" + "\n".join("    " + describe(e) for e in found))
 
 
 def run(args, stdin=""):

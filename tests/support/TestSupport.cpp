@@ -150,11 +150,12 @@ void LogEventLine(const std::string& line) {
   (void)!::write(fd, record.data(), record.size());
 }
 
+// Whole lines only: a last line without its line end was cut off by a killed child.
 void LogEventLines(const std::string& text) {
   size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
+  for (;;) {
+    const size_t end = text.find('\n', start);
+    if (end == std::string::npos) break;
     std::string line = text.substr(start, end - start);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty() && line.front() == '{') LogEventLine(line);
