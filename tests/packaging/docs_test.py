@@ -6,7 +6,8 @@ usage: docs_test.py BRZMQTT SOURCE_DIR
 - every command of the command schema appears in --help and has an item in the man page;
 - every switch of --help is in the man page;
 - every command example (--help, the base HELP text, the man page) is valid under the command
-  schema, and every event line of the man page under the event schema.
+  schema, and every event line of the man page under the event schema;
+- commands with typical mistakes are refused by the command schema.
 """
 import json
 import os
@@ -124,6 +125,24 @@ for example in page_commands:
     check(commands, example, "man page example")
 for line in page_events:
     check(events, line, "man page event line")
+
+# The command schema is not a blank cheque: each of these is refused.
+REFUSED = [
+    '{"message":"publsh", "protocol":"mqtt", "params":{"topic":"t", "text":"x"}}',  # no such command
+    '{"message":"subscribe", "params":{"topic":"t"}}',  # an MQTT command without its protocol
+    '{"message":"open", "protocol":"mqtt", "params":{"url":"tcp://127.0.0.1:1883"}}',  # and the reverse
+    '{"message":"publish", "protocol":"mqtt", "params":{"topic":"a/#", "text":"x"}}',  # wildcard topic
+    '{"message":"publish", "protocol":"mqtt", "params":{"topic":"t", "text":"x", "qos":3}}',
+    '{"message":"publish", "protocol":"mqtt", "params":{"topic":"t", "text":"x", "hex":"00"}}',  # two payloads
+    '{"message":"publish", "protocol":"mqtt", "params":{"topic":"t", "hex":"0"}}',  # odd hex
+    '{"message":"subscribe", "protocol":"mqtt", "params":{"topic":"a/#/b"}}',  # '#' not last
+    '{"message":"session", "protocol":"mqtt", "params":{"clientid":"c", "cleansesion":false}}',  # typo member
+    '{"message":"open", "params":{"url":"tcp://127.0.0.1:1883"}, "url":"tcp://other"}',  # params and top level
+    '{"message":"wait", "params":{"count":1}}',  # which event
+]
+for text in REFUSED:
+    if commands.is_valid(json.loads(text)):
+        failures.append(f"the command schema accepts {text}")
 
 print(f"{len(names)} commands, {len(switches)} switches, "
       f"{len(help_examples) + len(base_examples) + len(page_commands)} command examples, {len(page_events)} event lines")
