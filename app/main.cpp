@@ -13,6 +13,7 @@
 #include "app/CommandLine.h"
 #include "app/ConsoleWriter.h"
 #include "app/TbrzCommandLog_MQTT.h"
+#include "app/Usage.h"
 #include "common/Exception.h"
 
 namespace {
@@ -99,6 +100,9 @@ constexpr std::chrono::milliseconds kExitFlushTimeout{10000};
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --help and --version answer before the banner and start no session.
+  if (const auto info = brz::FindInfoSwitch(argc, argv); info != brz::TbrzInfoSwitch::None)
+    return brz::AnswerInfoSwitch(info);
   // A peer that closes its socket must not kill the process.
   ::signal(SIGPIPE, SIG_IGN);
   try {

@@ -9,6 +9,10 @@ PACKAGES=(
   mosquitto mosquitto-clients
   python3 python3-websockets python3-paho-mqtt
   tinyproxy microsocks dante-server
+  python3-jsonschema  # event lines and examples checked against the published schemas
+  groff man-db        # the man page is rendered with warnings on
+  dpkg-dev            # dpkg-shlibdeps computes the Debian package's Depends
+  file                # the packaged binary is checked to be stripped
 )
 
 missing=()

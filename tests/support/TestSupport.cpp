@@ -13,8 +13,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <unordered_set>
 #include <utility>
 
 namespace brz::test {
@@ -128,7 +130,43 @@ void TempDir::Write(const std::string& name, const std::string& content) const {
                                                std::filesystem::perms::group_read | std::filesystem::perms::others_read);
 }
 
+std::string EventLineLogPath() { return BinaryDir() + "/" + kEventLineLog; }
+
+namespace {
+
+// Every distinct JSON line the program printed while the tests read it goes to one log shared by
+// all test processes, which a test checks against the published event schema after the suite.
+// Floods repeat the same line many times: each distinct line is written once per test process.
+void LogEventLine(const std::string& line) {
+  static std::mutex lock;  // guards seen and fd
+  static std::unordered_set<std::string> seen;
+  static int fd = -1;
+  const std::lock_guard<std::mutex> guard(lock);
+  if (!seen.insert(line).second) return;
+  if (fd < 0) fd = ::open(EventLineLogPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  // One write per line: O_APPEND keeps lines of concurrent test processes whole.
+  const std::string record = line + "\n";
+  (void)!::write(fd, record.data(), record.size());
+}
+
+// Whole lines only: a last line without its line end was cut off by a killed child.
+void LogEventLines(const std::string& text) {
+  size_t start = 0;
+  for (;;) {
+    const size_t end = text.find('\n', start);
+    if (end == std::string::npos) break;
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.front() == '{') LogEventLine(line);
+    start = end + 1;
+  }
+}
+
+}  // namespace
+
 Process::Process(const std::vector<std::string>& argv, bool mergeStderr) {
+  FLogsEventLines = !argv.empty() && std::filesystem::path(argv[0]).filename() == "brzmqtt";
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC))
     throw std::runtime_error("pipe failed");
@@ -197,6 +235,7 @@ std::optional<std::string> Process::ReadLine(std::chrono::milliseconds timeout) 
       std::string line = FOutBuffer.substr(0, pos);
       FOutBuffer.erase(0, pos + 1);
       if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (FLogsEventLines && !line.empty() && line.front() == '{') LogEventLine(line);
       return line;
     }
     if (!Fill(FOut, FOutBuffer, deadline)) return std::nullopt;
@@ -220,6 +259,7 @@ std::string Process::ReadAll(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (Fill(FOut, FOutBuffer, deadline)) {
   }
+  if (FLogsEventLines) LogEventLines(FOutBuffer);
   return std::exchange(FOutBuffer, std::string());
 }
 

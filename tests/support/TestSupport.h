@@ -31,6 +31,9 @@ bool WaitForListening(const std::string& host, int port, std::chrono::millisecon
 std::string BinaryDir();
 std::string SourceDir();
 std::string BrzmqttPath();
+// The JSON lines brzmqtt printed while tests read its standard output, one per line (in BinaryDir()).
+inline constexpr const char* kEventLineLog = "e2e-event-lines.log";
+std::string EventLineLogPath();
 
 // A fresh temporary directory, removed with its content on destruction.
 class TempDir {
@@ -81,6 +84,7 @@ class Process {
   std::string FOutBuffer, FErrBuffer;
   bool FExited = false;
   int FStatus = 0;
+  bool FLogsEventLines = false;  // the child is brzmqtt: its JSON lines go to the event-line log
 };
 
 // A mosquitto broker on free loopback ports. Extra configuration lines may be given (listeners
