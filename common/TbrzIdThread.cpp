@@ -77,10 +77,18 @@ void TbrzIdThread::SetDebugName(std::string value) {
 
 bool TbrzIdThread::HandleRunException(std::exception_ptr /*error*/) { return false; }
 
-bool TbrzIdThread::SleepFor(std::chrono::milliseconds duration) {
+bool TbrzIdThread::SleepFor(std::chrono::milliseconds duration) { return SleepFor(duration, SleepGeneration()); }
+
+bool TbrzIdThread::SleepFor(std::chrono::milliseconds duration, uint64_t aSince) {
   std::unique_lock<std::mutex> guard(FStateLock);
-  FWake.wait_for(guard, duration, [this] { return FTerminated.load(); });
+  FWake.wait_for(guard, duration, [this, aSince] { return FTerminated.load() || FSleepGeneration.load() != aSince; });
   return !FTerminated.load();
+}
+
+void TbrzIdThread::InterruptSleep() {
+  std::lock_guard<std::mutex> guard(FStateLock);
+  FSleepGeneration.fetch_add(1);
+  FWake.notify_all();
 }
 
 bool TbrzIdThread::MarkFreeOnTerminate() {

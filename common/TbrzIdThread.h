@@ -64,8 +64,15 @@ class TbrzIdThread {
    private:
     TbrzIdThread& FThread;
   };
-  // Sleeps up to duration, waking at once on Terminate; false when terminated.
+  // Sleeps up to duration, waking at once on Terminate or on an InterruptSleep after the call began;
+  // false when terminated.
   bool SleepFor(std::chrono::milliseconds duration);
+  // As SleepFor, but also returns at once when an InterruptSleep came after SleepGeneration() read aSince.
+  bool SleepFor(std::chrono::milliseconds duration, uint64_t aSince);
+  // Counts InterruptSleep calls.
+  uint64_t SleepGeneration() const { return FSleepGeneration.load(); }
+  // Ends the sleep under way early.
+  void InterruptSleep();
   // Terminate and join (detach on the own thread). Safe to call more than once.
   void ShutdownThread();
   // For self-destruction (timers): asks the thread to delete this object when it ends. Returns false when
@@ -83,6 +90,7 @@ class TbrzIdThread {
   std::atomic<uint32_t> FThreadId{0};
   std::atomic<bool> FIsExecuting{false};
   std::atomic<bool> FTerminated{false};
+  std::atomic<uint64_t> FSleepGeneration{0};
   std::atomic<bool> FStopped{true};
   bool FLaunched = false;
   bool FFinished = false;

@@ -20,7 +20,7 @@ struct TbrzTimerToken {
 
 namespace {
 
-constexpr int32_t kTimerStep = 100;  // ms per sleep step
+constexpr int64_t kTimerStep = 100;  // ms; periods are whole multiples of it
 
 // Runs a posted DoTimer on the main thread.
 void RunPostedTimer(const std::shared_ptr<TbrzTimerToken>& token, void (*call)(TbrzTimer&)) {
@@ -82,20 +82,26 @@ void TbrzTimer::SetOnException(TbrzTimerExceptionEvent handler) {
 }
 
 void TbrzTimer::Run() {
-  int64_t remaining = Interval();
-  while (!Terminated()) {
-    if (remaining < 1) {
-      try {
-        Fire();
-      } catch (const Exception& E) {
-        DoTimerException(E);
-      }
-      return;
-    }
-    SleepFor(std::chrono::milliseconds(kTimerStep));
-    remaining -= kTimerStep;
+  for (;;) {
+    // Read before the interval: a restart that comes after this point is never missed.
+    const uint64_t since = SleepGeneration();
+    const int64_t interval = Interval();
+    if (interval < 1) break;
+    // A period is a whole number of steps; the thread sleeps once to its end (Terminate and
+    // RestartPeriod wake it), so an idle timer costs one wake-up per period.
+    const int64_t steps = (interval + kTimerStep - 1) / kTimerStep;
+    SleepFor(std::chrono::milliseconds(steps * kTimerStep), since);
+    if (Terminated() || SleepGeneration() == since) break;
+  }
+  if (Terminated()) return;
+  try {
+    Fire();
+  } catch (const Exception& E) {
+    DoTimerException(E);
   }
 }
+
+void TbrzTimer::RestartPeriod() { InterruptSleep(); }
 
 void TbrzTimer::Fire() {
   static constexpr auto callDoTimer = [](TbrzTimer& timer) { timer.DoTimer(); };

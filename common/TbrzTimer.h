@@ -1,6 +1,7 @@
 #pragma once
-// Interval timer on a thread of its own. Each period: Remaining := Interval (read once); sleep in 100 ms
-// steps (woken at once by Terminate) until Remaining < 1; then fire OnTimer according to NotifyEvents.
+// Interval timer on a thread of its own. Each period: Interval is read once and rounded up to whole
+// 100 ms steps; the thread sleeps that long in one wait (woken at once by Terminate), then fires OnTimer
+// according to NotifyEvents.
 // So Interval 250 fires after 300 ms, Interval <= 0 fires without waiting, and a terminated timer never
 // fires again. Handlers run on the timer thread (neNoSync) and must synchronise themselves.
 // Dispose of a timer with FreeTimer (also allowed inside its own handler); destroying it otherwise while one
@@ -35,6 +36,8 @@ class TbrzTimer : public TbrzIdThread {
   // Milliseconds; a change takes effect from the next period.
   int32_t Interval() const { return FInterval.load(); }
   void SetInterval(int32_t value) { FInterval.store(value); }
+  // Abandons the period under way without firing and begins a new one with the current Interval.
+  void RestartPeriod();
   // true: Start (resumes a stopped thread; nothing on a running one). false: Terminate, for good; setting
   // true afterwards does not restart it (create a new timer instead).
   bool Enabled() const { return FEnabled.load(); }

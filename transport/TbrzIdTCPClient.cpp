@@ -25,6 +25,16 @@ void TbrzTCPReadThread::Release(std::unique_ptr<TbrzTCPReadThread>& thread) {
   doomed->TerminateAndWaitFor();
 }
 
+void TbrzTCPReadThread::SetReadSocket(bool value) {
+  FReadSocket = value;
+  if (!value) FClient->Socket()->WakeWaiter();
+}
+
+void TbrzTCPReadThread::Terminate() {
+  TbrzIdThread::Terminate();
+  FClient->Socket()->WakeWaiter();
+}
+
 void TbrzTCPReadThread::DoReadMessage() {
   // What handling this read prints is handed on once, after it.
   TbrzBurst burst;
@@ -57,11 +67,15 @@ void TbrzTCPReadThread::Run() {
       // After each step the owner may have been destroyed by an event handler; it terminated this
       // thread first, so every step checks Terminated before touching the client.
       if (!Terminated() && FClient->Socket()->IOHandler() && FClient->Socket()->BufferedCount() == 0) {
-        TbrzLock guard(FClient->CS());
-        // A connection quiet for a while is watched in longer slices, so idling costs next to no
-        // CPU; input still ends the wait at once, and closing the socket wakes it.
-        const int slice = FQuietSlices >= kQuietSlicesBeforeLong ? kLongSliceMs : kSliceMs;
-        FQuietSlices = FClient->Socket()->WaitForData(slice) ? 0 : FQuietSlices + 1;
+        if (FQuietSlices >= kQuietSlicesBeforeLong) {
+          // A quiet connection sleeps in one poll, so idling costs no wake-ups: input, a close
+          // (shutdown wakes the poll) and WakeWaiter (Terminate, ReadSocket off, queued frames)
+          // end it. The client lock stays free, so a Connected test never waits for this sleep.
+          FQuietSlices = FClient->Socket()->WaitForData(-1) ? 0 : FQuietSlices;
+        } else {
+          TbrzLock guard(FClient->CS());
+          FQuietSlices = FClient->Socket()->WaitForData(kSliceMs) ? 0 : FQuietSlices + 1;
+        }
       }
       if (!Terminated() && FClient->Socket()->IOHandler() && FClient->Socket()->BufferedCount() > 0) DoReadMessage();
       if (!Terminated() && FClient->Socket()->IOHandler()) FClient->Socket()->CheckForDisconnect();

@@ -1,8 +1,9 @@
 #pragma once
 // The socket client of the client component and its read thread. The client owns its socket
 // (shared with the connection object that reads and writes it) and one read thread, which waits
-// for input in 10 ms slices under the client lock, hands arrivals to OnRead, detects a peer that
-// has closed and reports failures through OnReadException. Writes happen on the callers' threads.
+// for input in 10 ms slices under the client lock (after a quiet second, in one poll without the
+// lock until input, a close or a wake-up), hands arrivals to OnRead, detects a peer that has
+// closed and reports failures through OnReadException. Writes happen on the callers' threads.
 
 #include <atomic>
 #include <exception>
@@ -28,7 +29,9 @@ class TbrzTCPReadThread : public TbrzIdThread {
   ~TbrzTCPReadThread() override;
 
   bool ReadSocket() const { return FReadSocket.load(); }
-  void SetReadSocket(bool value) { FReadSocket = value; }
+  void SetReadSocket(bool value);
+  // Also ends a wait for input under way.
+  void Terminate() override;
   bool Executed() const { return FExecuted.load(); }
   TbrzTCPMode TCPMode() const { return FTCPMode; }
 
@@ -48,7 +51,7 @@ class TbrzTCPReadThread : public TbrzIdThread {
 
  private:
   static constexpr int kSliceMs = 10;
-  static constexpr int kLongSliceMs = 100;
+  // Empty slices in a row after which the thread waits for input in one poll, without the client lock.
   static constexpr int kQuietSlicesBeforeLong = 100;
   int FQuietSlices = 0;  // empty waits in a row; the read thread's own
   std::atomic<bool> FReadSocket{false};

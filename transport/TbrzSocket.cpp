@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -145,9 +146,19 @@ class TbrzSocket::Link : public TbrzProxyLink {
   int FPort;
 };
 
-TbrzSocket::TbrzSocket() = default;
+TbrzSocket::TbrzSocket() : FWakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-TbrzSocket::~TbrzSocket() { CloseSocket(); }
+TbrzSocket::~TbrzSocket() {
+  CloseSocket();
+  if (FWakeFd >= 0) ::close(FWakeFd);
+}
+
+void TbrzSocket::WakeWaiter() {
+  if (FWakeFd < 0) return;
+  const uint64_t one = 1;
+  // A full counter already wakes the waiter; nothing else can fail here.
+  [[maybe_unused]] ssize_t n = ::write(FWakeFd, &one, sizeof one);
+}
 
 void TbrzSocket::SetIOHandler(std::shared_ptr<TbrzIOHandler> handler) {
   std::lock_guard<std::mutex> guard(FSettingsLock);
@@ -320,7 +331,20 @@ bool TbrzSocket::WaitForData(int ms) {
   if (handler->Pending() == 0) {
     // What this thread collected must not wait with it.
     if (TbrzBurst::Pending() && !handler->Readable(0)) TbrzBurst::HandOnNow();
-    if (!handler->Readable(ms)) return false;
+    if (FWakeFd >= 0 && ms != 0) {
+      // One poll on the descriptor and the wake-up: an idle connection costs no wake-ups. Every handler
+      // reads from the descriptor once its own buffer is empty, so its readiness is the handler's.
+      pollfd p[2] = {{FFd.load(), POLLIN, 0}, {FWakeFd, POLLIN, 0}};
+      const int rc = ::poll(p, 2, ms < 0 ? -1 : ms);
+      if (rc < 0 && errno != EINTR) throw SocketErrorFromErrno(errno);
+      if (rc > 0 && (p[1].revents & POLLIN)) {
+        uint64_t count = 0;
+        [[maybe_unused]] ssize_t n = ::read(FWakeFd, &count, sizeof count);
+      }
+      if (rc <= 0 || !(p[0].revents & (POLLIN | POLLHUP | POLLERR)) || !handler->Readable(0)) return false;
+    } else if (!handler->Readable(ms)) {
+      return false;
+    }
   }
   uint8_t chunk[kReadChunk];
   size_t total = 0;

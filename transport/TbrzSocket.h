@@ -61,7 +61,11 @@ class TbrzSocket {
 
   // Buffered input.
   size_t BufferedCount() const;
+  // Waits up to ms (< 0: no limit) for input and buffers what arrived; true when something did.
+  // WakeWaiter ends the wait early (false then).
   bool WaitForData(int ms);
+  // Ends a WaitForData under way, or the next one at once. Any thread.
+  void WakeWaiter();
   TBytes ReadBuffered(size_t count);
   void ClearBuffered();
 
@@ -104,6 +108,7 @@ class TbrzSocket {
   mutable std::shared_mutex FFdLock;  // guards FFd against closing during I/O
   std::mutex FCloseLock;              // serialises closers
   std::atomic<int> FFd{-1};
+  int FWakeFd = -1;  // eventfd that ends a WaitForData; lives as long as the object
   std::atomic<bool> FClosedByPeer{false};
   std::atomic<bool> FStatusAnnounced{true};
 

@@ -126,7 +126,10 @@ void TbrzWSClient::StartHeartBeat() {
     if (IsDestroying()) return;
     if (!FHeartBeatTimer) FHeartBeatTimer = MakeKeepAliveTimer(msg::kHeartBeatTimerName, period, &TbrzWSClient::HeartBeatTick);
     FHeartBeatTimer->SetInterval(period);
-    if (period > 0 && !FHeartBeatTimer->Enabled()) FHeartBeatTimer->SetEnabled(true);
+    // A protocol taking the keep-alive over (or a restart) counts its interval from now: the period
+    // begun with the earlier interval must not fire.
+    if (FHeartBeatTimer->Enabled()) FHeartBeatTimer->RestartPeriod();
+    else if (period > 0) FHeartBeatTimer->SetEnabled(true);
   }
   ReapRetiredTimers();
 }

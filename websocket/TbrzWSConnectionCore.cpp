@@ -395,6 +395,8 @@ void TbrzWSConnectionCore::Park(TwsQueueMsgLevels level, TbrzQueueObjectPtr item
   // A closing connection sends nothing more; its queues were emptied when it was marked.
   if (FOwner.Disconnected()) return;
   if (auto* q = QueueFor(level)) q->Add(item);
+  // The read thread sends what is queued; a quiet one sleeps until woken.
+  if (auto socket = FOwner.Socket()) socket->WakeWaiter();
 }
 
 bool TbrzWSConnectionCore::ParkText(const std::string& text, int size, TwsStreaming streaming) {

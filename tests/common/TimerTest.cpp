@@ -283,6 +283,24 @@ TEST(Timer, IntervalChangeTakesEffectNextPeriod) {
   FreeTimerAndWait(timer);
 }
 
+TEST(Timer, RestartPeriodAbandonsThePeriodUnderWay) {
+  std::atomic<int64_t> firstTick{-1};
+  const auto start = Clock::now();
+  auto timer = std::make_unique<TbrzTimer>(8000);
+  timer->SetOnTimer([&](TbrzTimer&) {
+    if (firstTick.load() < 0) firstTick = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+  });
+  std::this_thread::sleep_for(milliseconds(300));
+  const int64_t restartedAt = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+  timer->SetInterval(1000);
+  timer->RestartPeriod();
+  ASSERT_TRUE(WaitUntil([&] { return firstTick.load() >= 0; }, milliseconds(10000)));
+  // A whole new period after the restart, with the new interval: long before the first period's end.
+  EXPECT_GE(firstTick.load(), restartedAt + 1000);
+  EXPECT_LT(firstTick.load(), 8000);
+  FreeTimerAndWait(timer);
+}
+
 TEST(Timer, AsynchronousTicksRunOnTheMainThread) {
   SetMainThread();
   TLog log;

@@ -320,6 +320,19 @@ TEST(EngineOnLoopback, DisabledKeepAliveSendsNothingBetweenPackets) {
   EXPECT_TRUE(s.Broker.PacketsWithin(std::chrono::milliseconds(2500)).empty());
 }
 
+TEST(EngineOnLoopback, EngineKeepAliveReplacesTheClientPeriodAtOnce) {
+  Session s;
+  // The client's 1 s heartbeat period begins at the TCP connect; the engine's 300 s keep-alive takes
+  // over with CONNECT, so that period must not end in a PINGREQ.
+  s.Client.HeartBeat().Enabled = true;
+  s.Client.HeartBeat().Interval = 1;
+  s.Engine.HeartBeat().Interval = 300;
+  s.Open();
+  s.Acknowledge();
+  EXPECT_EQ(s.Client.HeartBeat().Interval, 300);
+  EXPECT_TRUE(s.Broker.PacketsWithin(std::chrono::milliseconds(2500)).empty());
+}
+
 TEST(EngineOnLoopback, MissingPingrespEndsTheConnection) {
   Session s;
   s.Engine.HeartBeat().Interval = 1;
