@@ -212,6 +212,22 @@ bool ParseProxyURL(const std::string& url, TbrzWSProxy_Options& out) {
   return true;
 }
 
+// User names print percent-encoded, so a ':' or '@' in them never reads as a password or host.
+std::string PercentEncode(std::string_view text) {
+  static const char* kDigits = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kDigits[c >> 4];
+      out += kDigits[c & 15];
+    }
+  }
+  return out;
+}
+
 // The proxy URL as shown: never the password.
 std::string ProxyURLText(const TbrzWSProxy_Options& proxy) {
   const char* scheme = "http";
@@ -222,7 +238,7 @@ std::string ProxyURLText(const TbrzWSProxy_Options& proxy) {
     case TwsProxy::pxySocks5: scheme = "socks5"; break;
   }
   std::string text = std::string(scheme) + "://";
-  if (!proxy.Username.empty()) text += proxy.Username + "@";
+  if (!proxy.Username.empty()) text += PercentEncode(proxy.Username) + "@";
   text += proxy.Host.find(':') != std::string::npos ? "[" + proxy.Host + "]" : proxy.Host;
   return text + ":" + std::to_string(proxy.Port);
 }
