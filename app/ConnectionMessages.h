@@ -17,6 +17,8 @@ inline constexpr const char* kSettingsNotString = "%s: %s must be a string (got 
 inline constexpr const char* kSettingsFileFromOperator =
     "%s: %s names a file on this host and is accepted from the console only";
 inline constexpr const char* kTLSBadVersion = "tls: version must be \"1.2\", \"1.3\" or \"auto\" (got \"%s\")";
+inline constexpr const char* kTLSControlCharacters = "tls: file names and ciphers may not hold control characters";
+inline constexpr const char* kTLSKeyWithoutCert = "tls: a key needs the cert it belongs to";
 inline constexpr const char* kTLSBadALPN = "tls: alpn must be a list of protocol names of 1 to 255 bytes";
 inline constexpr const char* kTLSBadServerName = "tls: servername must be a host name without blanks or control characters";
 inline constexpr const char* kProxyBadURL =

@@ -262,6 +262,11 @@ TbrzConnectionSettings TbrzConnectionSettings::ConsoleDefaults() {
 
 void TbrzConnectionSettings::ApplyTo(TbrzWSClient& Client) const {
   Client.TLSOptions().Assign(TLS);
+  // A PEM certificate without a key file holds its key itself; a PKCS #12 file always does.
+  const std::string& cert = TLS.CertFile;
+  const bool pkcs12 = cert.size() > 4 && (SameName(cert.substr(cert.size() - 4), ".p12") ||
+                                          SameName(cert.substr(cert.size() - 4), ".pfx"));
+  if (!cert.empty() && TLS.KeyFile.empty() && !pkcs12) Client.TLSOptions().KeyFile = cert;
   Client.Proxy().Assign(Proxy);
   TbrzWSOptionsClient& options = Client.Options();
   options.Headers.clear();
@@ -363,7 +368,8 @@ void TbrzCommandLog_WSClient::CommandTLS() {
     params.String("ciphers", tls.CipherList);
     if (HasControl(tls.CipherList) || HasControl(tls.RootCertFile) || HasControl(tls.RootCertPath) ||
         HasControl(tls.CertFile) || HasControl(tls.KeyFile))
-      Refuse("tls: file names and ciphers may not hold control characters");
+      Refuse(msg::kTLSControlCharacters);
+    if (!tls.KeyFile.empty() && tls.CertFile.empty()) Refuse(msg::kTLSKeyWithoutCert);
     std::string name;
     if (params.String("servername", name)) {
       if (HasControl(name) || name.find(' ') != std::string::npos || name.find('/') != std::string::npos)

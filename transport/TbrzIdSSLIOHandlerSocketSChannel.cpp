@@ -400,9 +400,9 @@ bool TbrzIdSSLIOHandlerSocketSChannel::SessionStart() {
   if (!ApplyLibraryCiphers(ctx) || !LoadFiles(ctx)) return false;
   // Server validation is manual (after the handshake), as the platform's flags ask.
   SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
-  if (Certificate.VerifyCertificate && (!RootCertFile.empty() || !RootCertPath.empty())) {
-    // The CAs named by the settings were loaded by LoadFiles and are the only ones trusted.
-  } else if (Certificate.VerifyCertificate) {
+  // CAs named by the settings (loaded by LoadFiles) are the only ones trusted; else the platform's roots.
+  const bool ownRoots = !RootCertFile.empty() || !RootCertPath.empty();
+  if (Certificate.VerifyCertificate && !ownRoots) {
     SSL_CTX_set_default_verify_paths(ctx);
     for (const auto& file : TLSTrustedCAFiles()) SSL_CTX_load_verify_locations(ctx, file.c_str(), nullptr);
     if (auto roots = TLSOpenStore(TLSCertStoreDir(TbrzSChannelCertStorePath::scspStoreCurrentUser,

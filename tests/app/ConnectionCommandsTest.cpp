@@ -103,6 +103,7 @@ TEST(ConnectionCommands, CommandsThatCannotBeCarriedOutChangeNothing) {
       {Command("tls", R"({"ca": 7})"), "tls: ca must be a string (got 7)"},
       {Command("tls", R"({"version": "1.4"})"),
        R"(tls: version must be \"1.2\", \"1.3\" or \"auto\" (got \"1.4\"))"},
+      {Command("tls", R"({"verify": true, "key": "client.key"})"), "tls: a key needs the cert it belongs to"},
       {Command("tls", R"({"alpn": "mqtt"})"), "tls: alpn must be a list of protocol names of 1 to 255 bytes"},
       {Command("tls", R"({"alpn": ["mqtt", ""]})"), "tls: alpn must be a list of protocol names of 1 to 255 bytes"},
       {Command("tls", R"({"servername": "a b"})"),

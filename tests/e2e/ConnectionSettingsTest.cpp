@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -160,18 +161,38 @@ TEST(ConnectionSettings, TLS13ListenerIsReachedWith13AndAuto) {
     EXPECT_EQ(console.NextLine(), kInitError + "InitializeSecurityContext returns 80090302\"}");
   }
   struct Case {
-    const char* Version;
+    std::string Version;
+    std::string Ciphers;
     std::string Url;
+    std::string Line;
   };
-  const Case cases[] = {{"1.3", tls13}, {"auto", tls13}, {"auto", Url("tcps", broker.Port(TlsBroker::Good))}};
+  const Case cases[] = {
+      {"1.3", "", tls13, kConnected},
+      {"auto", "", tls13, kConnected},
+      {"auto", "", Url("tcps", broker.Port(TlsBroker::Good)), kConnected},
+      {"1.3", "TLS_CHACHA20_POLY1305_SHA256", tls13, kConnected},
+      {"auto", "NO-SUCH-CIPHER", tls13, kInitError + "No usable cipher in the list NO-SUCH-CIPHER\"}"},
+  };
   for (const Case& k : cases) {
-    SCOPED_TRACE(std::string(k.Version) + " " + k.Url);
+    SCOPED_TRACE(k.Version + " " + k.Ciphers + " " + k.Url);
     Console console;
-    const std::string line = console.Set("tls", Verify(c.CAFile, R"(, "version": ")" + std::string(k.Version) + "\""));
-    EXPECT_NE(line.find(R"("version": ")" + std::string(k.Version) + "\""), std::string::npos) << line;
+    const std::string line =
+        console.Set("tls", Verify(c.CAFile, R"(, "version": ")" + k.Version + R"(", "ciphers": ")" + k.Ciphers + "\""));
+    EXPECT_NE(line.find(R"("version": ")" + k.Version + "\""), std::string::npos) << line;
     console.Send(Open(k.Url));
-    EXPECT_EQ(console.NextLine(), kConnected);
+    EXPECT_EQ(console.NextLine(), k.Line);
   }
+}
+
+TEST(ConnectionSettings, CADirectoryOfHashedCertificates) {
+  TlsBroker& broker = SharedBroker();
+  const TestCerts& c = TestCerts::Get();
+  test::TempDir dir;
+  ASSERT_EQ(std::system(("cp '" + c.CAFile + "' '" + dir.Path() + "/' && openssl rehash '" + dir.Path() + "'").c_str()), 0);
+  Console console;
+  console.Set("tls", R"({"verify": true, "capath": ")" + dir.Path() + "\"}");
+  console.Send(Open(Url("wss", broker.Port(TlsBroker::GoodWss))));
+  EXPECT_EQ(console.NextLine(), kConnected);
 }
 
 TEST(ConnectionSettings, ClientCertificatesAndTheirFileErrors) {
@@ -189,6 +210,7 @@ TEST(ConnectionSettings, ClientCertificatesAndTheirFileErrors) {
   const Case cases[] = {
       {files(c.ClientCert, c.ClientKey, ""), kConnected},
       {files(c.ClientCert, c.ClientKeyEncrypted, TestCerts::kClientKeyPassword), kConnected},
+      {files(c.ClientP12, "", TestCerts::kClientP12Password), kConnected},
       {files(c.ClientCert, c.ClientKeyEncrypted, "wrong"),
        kInitError + "Wrong password for the private key file " + c.ClientKeyEncrypted + "\"}"},
       {files(c.Dir + "/missing.pem", c.ClientKey, ""),
@@ -204,7 +226,8 @@ TEST(ConnectionSettings, ClientCertificatesAndTheirFileErrors) {
     SCOPED_TRACE(k.Settings);
     Console console;
     const std::string options = console.Set("tls", k.Settings);
-    EXPECT_EQ(options.find("\"" + std::string(TestCerts::kClientKeyPassword) + "\""), std::string::npos) << options;
+    for (const std::string password : {TestCerts::kClientKeyPassword, TestCerts::kClientP12Password})
+      EXPECT_EQ(options.find("\"" + password + "\""), std::string::npos) << options;
     console.Send(Open(url));
     EXPECT_EQ(console.NextLine(), k.Line);
   }
