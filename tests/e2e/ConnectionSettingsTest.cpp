@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,7 +20,6 @@ namespace brz {
 namespace {
 
 using namespace std::chrono_literals;
-using test::Broker;
 using test::Process;
 using test::ProxyServer;
 using test::TestCerts;
@@ -57,24 +58,28 @@ size_t Count(const std::string& text, const std::string& needle) {
   return n;
 }
 
-// mosquitto with one TLS listener per kind of server certificate and TLS setting.
+// mosquitto with a plain listener and one TLS listener per kind of server certificate and TLS
+// setting. Ports are picked free, but another process may take one before mosquitto binds it, so
+// the broker counts as started only when it says so; otherwise it is started again on new ports.
 class TlsBroker {
  public:
-  enum Listener { Good, GoodWss, Expired, WrongHost, Tls13Only, ClientCertRequired, kListeners };
+  enum Listener { Plain, Good, GoodWss, Expired, WrongHost, Tls13Only, ClientCertRequired, kListeners };
 
-  TlsBroker() : FPorts(MakePorts()), FBroker(Config(), false) {
-    for (int port : FPorts)
-      if (!test::WaitForListening("127.0.0.1", port, 10s)) throw std::runtime_error("mosquitto TLS listener did not start");
+  TlsBroker() {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      FPorts.clear();
+      for (int i = 0; i < kListeners; ++i) FPorts.push_back(test::FreeTcpPort());
+      FDir.Write("mosquitto.conf", Config());
+      FProcess = std::make_unique<Process>(std::vector<std::string>{"mosquitto", "-c", FDir.File("mosquitto.conf")}, true);
+      if (FProcess->ReadLineContaining(" running", 15s)) return;
+      FProcess.reset();
+    }
+    throw std::runtime_error("mosquitto with TLS listeners did not start");
   }
   int Port(Listener l) const { return FPorts[l]; }
-  int PlainPort() const { return FBroker.Port(); }
+  int PlainPort() const { return FPorts[Plain]; }
 
  private:
-  static std::vector<int> MakePorts() {
-    std::vector<int> ports;
-    for (int i = 0; i < kListeners; ++i) ports.push_back(test::FreeTcpPort());
-    return ports;
-  }
   std::string Config() const {
     const TestCerts& c = TestCerts::Get();
     auto listener = [&](Listener l, const std::string& cert, const std::string& key, const std::string& extra) {
@@ -82,15 +87,17 @@ class TlsBroker {
       return "listener " + std::to_string(FPorts[l]) + bind + "cafile " + c.CAFile + "\ncertfile " + cert +
              "\nkeyfile " + key + "\n" + extra;
     };
-    return listener(Good, c.ServerCert, c.ServerKey, "tls_version tlsv1.2\n") +
+    return "user root\nallow_anonymous true\nlog_dest stderr\npersistence false\nlistener " +
+           std::to_string(FPorts[Plain]) + " 127.0.0.1\n" + listener(Good, c.ServerCert, c.ServerKey, "tls_version tlsv1.2\n") +
            listener(GoodWss, c.ServerCert, c.ServerKey, "") +
            listener(Expired, c.ExpiredServerCert, c.ExpiredServerKey, "") +
            listener(WrongHost, c.WrongHostServerCert, c.WrongHostServerKey, "") +
            listener(Tls13Only, c.ServerCert, c.ServerKey, "tls_version tlsv1.3\n") +
            listener(ClientCertRequired, c.ServerCert, c.ServerKey, "require_certificate true\n");
   }
+  test::TempDir FDir;
   std::vector<int> FPorts;
-  Broker FBroker;
+  std::unique_ptr<Process> FProcess;
 };
 
 TlsBroker& SharedBroker() {
