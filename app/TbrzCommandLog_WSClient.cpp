@@ -13,6 +13,9 @@ void TbrzCommandLog_WSClient::DoProcessJSON() {
   else if (message == "broadcast") CommandBroadcast();
   else if (message == "heartbeat") CommandHeartBeat();
   else if (message == "watchdog") CommandWatchDog();
+  else if (message == "tls") CommandTLS();
+  else if (message == "proxy") CommandProxy();
+  else if (message == "websocket") CommandWebSocket();
 }
 
 void TbrzCommandLog_WSClient::DoHelp() {
@@ -30,9 +33,15 @@ TbrzWebSocketClient& TbrzCommandLog_WSClient::ClientComponent() {
     client->OnDisconnect = [this](const TbrzConnectionPtr&, int32_t Code) { HandleClientDisconnect(Code); };
     client->OnMessage = [this](const TbrzConnectionPtr&, const std::string& Text) { HandleClientMessage(Text); };
     client->OnError = [this](const TbrzConnectionPtr&, const std::string& Error) { HandleClientError(Error); };
-    client->OnException = [this](const TbrzConnectionPtr&, const Exception& E) { HandleClientException(E.Message()); };
+    client->OnException = [this](const TbrzConnectionPtr&, const Exception& E) {
+      HandleClientException(ExplainConnectionError(E.Message()));
+    };
     client->TLSOptions().IOHandler = TwsTLSIOHandler::iohSChannel;
     client->TLSOptions().Version = TwsTLSVersions::tls1_2;
+    client->OnBeforeConnect = [this](TbrzWSClient* Sender) { HandleBeforeConnect(*Sender); };
+    client->OnSSLAfterCreateHandler = [this](TbrzWSClient* Sender, const std::shared_ptr<TbrzIOHandler>&) {
+      HandleTLSHandlerCreated(*Sender);
+    };
     FWSClient = std::move(client);
   }
   return *FWSClient;

@@ -10,6 +10,7 @@ std::unique_ptr<TbrzIdSSLIOHandlerSocketOpenSSL> CreateOpenSSLClientHandler(cons
   handler->RootCertFile = options.RootCertFile;
   handler->CertFile = options.CertFile;
   handler->KeyFile = options.KeyFile;
+  handler->CipherList = options.CipherList;
   handler->VerifyPeer = options.VerifyCertificate;
   handler->VerifyDepth = options.VerifyCertificate && options.VerifyDepth >= 0 ? options.VerifyDepth : -1;
   handler->OnVerifyPeer = onVerifyPeer;
@@ -29,6 +30,15 @@ std::unique_ptr<TbrzIdSSLIOHandlerSocketSChannel> CreateSChannelClientHandler(co
   handler->ALPNProtocols = options.ALPNProtocols;
   handler->Certificate.CertFile = options.CertFile;
   handler->Certificate.CertFilePassword = options.Password;
+  handler->CredentialFormat = options.SChannel_Options.CredentialFormat;
+  handler->RootCertFile = options.RootCertFile;
+  handler->RootCertPath = options.RootCertPath;
+  handler->KeyFile = options.KeyFile;
+  handler->LibraryCipherList = options.CipherList;
+  if (!options.ServerName.empty()) {
+    const bool ipv6 = options.ServerName.find(':') != std::string::npos;
+    handler->URIToCheck = "tls://" + (ipv6 ? "[" + options.ServerName + "]" : options.ServerName);
+  }
   return handler;
 }
 

@@ -14,7 +14,9 @@ namespace brz {
 // Client: iohOpenSSL -> a TbrzIdSSLIOHandlerSocketOpenSSL (version table, roots, certificate, key,
 // pass phrase = Password, verification with depth and onVerifyPeer); iohSChannel -> a
 // TbrzIdSSLIOHandlerSocketSChannel (Version, VerifyCertificate, CertHash, CertStorePath,
-// CertStoreName, SChannel_Options.CipherList, ALPNProtocols, CertFile with Password).
+// CertStoreName, SChannel_Options.CipherList and CredentialFormat, ALPNProtocols, CertFile with
+// Password; KeyFile makes CertFile a PEM pair; RootCertFile, RootCertPath, CipherList, and
+// ServerName as the name to check).
 std::unique_ptr<TbrzIOHandler> CreateClientTLSHandler(const TbrzSocketTLS_Options& options,
                                                       const TbrzSSLVerifyPeerEvent& onVerifyPeer = {});
 std::unique_ptr<TbrzIdSSLIOHandlerSocketOpenSSL> CreateOpenSSLClientHandler(const TbrzSocketTLS_Options& options,

@@ -52,6 +52,31 @@ inline constexpr const char* kSChDecryptExpired = "DecryptMessage returns SEC_I_
 inline constexpr const char* kSChDecryptFailure = "DecryptMessage returns SEC_E_DECRYPT_FAILURE";
 inline constexpr const char* kSChEncrypt = "EncryptMessage returns ";
 inline constexpr const char* kSChALPN = "QueryContextAttributes(SECPKG_ATTR_APPLICATION_PROTOCOL) returns ";
+// Files named by the settings, read at every session start. %s file name, %s what is wrong.
+inline constexpr const char* kSChCAFileFailed = "Cannot read the CA file %s: %s";
+inline constexpr const char* kSChCAPathFailed = "Cannot read the CA directory %s: %s";
+inline constexpr const char* kSChCertFileFailed = "Cannot read the certificate file %s: %s";
+inline constexpr const char* kSChKeyFileFailed = "Cannot read the private key file %s: %s";
+// %s key file
+inline constexpr const char* kSChKeyPassword = "Wrong password for the private key file %s";
+// %s key file, %s certificate file
+inline constexpr const char* kSChKeyMismatch = "The private key %s does not match the certificate %s";
+// %s the cipher list
+inline constexpr const char* kSChNoCipher = "No usable cipher in the list %s";
+inline constexpr const char* kSChNoCertificateInFile = "no PEM certificate in it";
+inline constexpr const char* kSChNoKeyInFile = "no PEM private key in it";
+inline constexpr const char* kSChNotADirectory = "not a directory";
+
+// Verification verdicts in words, appended to a failed verification's status.
+inline constexpr const char* kSChReasonUntrusted = "certificate not trusted: unknown CA";
+inline constexpr const char* kSChReasonExpired = "certificate expired or not yet valid";
+inline constexpr const char* kSChReasonNameMismatch = "host name mismatch: the certificate is for another host";
+inline constexpr const char* kSChReasonRevoked = "certificate revoked";
+inline constexpr const char* kSChReasonWrongUsage = "certificate not meant for a server";
+inline constexpr const char* kSChReasonSignature = "certificate signature invalid";
+inline constexpr const char* kSChReasonChaining = "certificate chain broken or too long";
+inline constexpr const char* kSChReasonNoCertificate = "the server sent no certificate";
+inline constexpr const char* kSChReasonOther = "certificate refused: unsupported or unknown problem";
 
 // The ECDHE preset of the server's cipher list.
 inline constexpr const char* kSSLECDHECipherPreset = "EECDH+AESGCM:EDH+AESGCM:AES256+EECDH:AES256+EDH";

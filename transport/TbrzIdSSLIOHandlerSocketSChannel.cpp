@@ -1,11 +1,17 @@
 #include "transport/TbrzIdSSLIOHandlerSocketSChannel.h"
 
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
 #include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 
 #include "transport/TLSMessages.h"
@@ -116,7 +122,54 @@ uint32_t ExchangeIdFromNid(int nid) {
   }
 }
 
+// Why path cannot be read as a file: empty when it can.
+std::string FileProblem(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+  if (::access(path.c_str(), R_OK) != 0) return std::strerror(errno);
+  return std::string();
+}
+
+std::string DirectoryProblem(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+  if (!S_ISDIR(st.st_mode)) return msg::kSChNotADirectory;
+  if (::access(path.c_str(), R_OK | X_OK) != 0) return std::strerror(errno);
+  return std::string();
+}
+
+// An encrypted PEM key says so in its armour ("ENCRYPTED PRIVATE KEY" or "Proc-Type: 4,ENCRYPTED").
+bool PEMKeyEncrypted(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return text.find("ENCRYPTED") != std::string::npos;
+}
+
+struct TPKeyDeleter {
+  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+
 }  // namespace
+
+TbrzSSLVersionRange TLSNewerVersionRange(TwsTLSVersions version) {
+  if (version == TwsTLSVersions::tls1_3) return {TLS1_3_VERSION, TLS1_3_VERSION};
+  return {TLS1_2_VERSION, 0};
+}
+
+std::string TLSChainStatusReason(uint32_t status) {
+  switch (status) {
+    case kCertEUntrustedRoot: return msg::kSChReasonUntrusted;
+    case kCertEExpired: return msg::kSChReasonExpired;
+    case kCertECNNoMatch: return msg::kSChReasonNameMismatch;
+    case kCryptERevoked: return msg::kSChReasonRevoked;
+    case kCertEWrongUsage: return msg::kSChReasonWrongUsage;
+    case kTrustECertSignature: return msg::kSChReasonSignature;
+    case kCertEChaining: return msg::kSChReasonChaining;
+    case kSecENoCredentials: return msg::kSChReasonNoCertificate;
+    default: return msg::kSChReasonOther;
+  }
+}
 
 uint32_t TLSSChannelStatusFromLibrary(unsigned long errorCode) {
   if (errorCode == 0 || ERR_GET_LIB(errorCode) != ERR_LIB_SSL) return kSecEInternalError;
@@ -336,16 +389,20 @@ bool TbrzIdSSLIOHandlerSocketSChannel::SessionStart() {
   SSL_CTX* ctx = FCtx.get();
   SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION | SSL_OP_IGNORE_UNEXPECTED_EOF);
   SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-  std::string ciphers = TLSSChannelCipherString(CipherList);
-  if (!TLSApplyVersionRange(ctx, TLSLegacyVersionRange(TLSVersion)) ||
+  const bool legacy = CredentialFormat == TbrzSChannelCredentialFormat::scfLegacy;
+  std::string ciphers = legacy ? TLSSChannelCipherString(CipherList) : std::string();
+  if (!TLSApplyVersionRange(ctx, legacy ? TLSLegacyVersionRange(TLSVersion) : TLSNewerVersionRange(TLSVersion)) ||
       (!ciphers.empty() && SSL_CTX_set_cipher_list(ctx, ciphers.c_str()) != 1)) {
     ERR_clear_error();
     SetError(msg::kSChAcquireCredentials + Hex8(kSecEAlgorithmMismatch), kSecEAlgorithmMismatch);
     return false;
   }
+  if (!ApplyLibraryCiphers(ctx) || !LoadFiles(ctx)) return false;
   // Server validation is manual (after the handshake), as the platform's flags ask.
   SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
-  if (Certificate.VerifyCertificate) {
+  // CAs named by the settings (loaded by LoadFiles) are the only ones trusted; else the platform's roots.
+  const bool ownRoots = !RootCertFile.empty() || !RootCertPath.empty();
+  if (Certificate.VerifyCertificate && !ownRoots) {
     SSL_CTX_set_default_verify_paths(ctx);
     for (const auto& file : TLSTrustedCAFiles()) SSL_CTX_load_verify_locations(ctx, file.c_str(), nullptr);
     if (auto roots = TLSOpenStore(TLSCertStoreDir(TbrzSChannelCertStorePath::scspStoreCurrentUser,
@@ -417,6 +474,95 @@ bool TbrzIdSSLIOHandlerSocketSChannel::SessionStart() {
   if (ok && Certificate.VerifyCertificate) ok = VerifyServer();
   if (!ok) {
     EndSession(false);
+    return false;
+  }
+  return true;
+}
+
+bool TbrzIdSSLIOHandlerSocketSChannel::ApplyLibraryCiphers(SSL_CTX* ctx) {
+  if (LibraryCipherList.empty()) return true;
+  std::string classic;
+  std::string suites;
+  size_t start = 0;
+  while (start <= LibraryCipherList.size()) {
+    size_t end = LibraryCipherList.find(':', start);
+    std::string name = LibraryCipherList.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (!name.empty()) {
+      std::string& list = name.rfind("TLS_", 0) == 0 ? suites : classic;
+      if (!list.empty()) list += ':';
+      list += name;
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  // Each part restricts its own protocol generation; the other keeps the library's default.
+  ERR_clear_error();
+  bool ok = classic.empty() || SSL_CTX_set_cipher_list(ctx, classic.c_str()) == 1;
+  ok = ok && (suites.empty() || SSL_CTX_set_ciphersuites(ctx, suites.c_str()) == 1);
+  ERR_clear_error();
+  if (ok) return true;
+  SetError(FormatMsg(msg::kSChNoCipher, LibraryCipherList.c_str()), kSecEAlgorithmMismatch);
+  return false;
+}
+
+bool TbrzIdSSLIOHandlerSocketSChannel::LoadFiles(SSL_CTX* ctx) {
+  ERR_clear_error();
+  if (!RootCertFile.empty()) {
+    std::string problem = FileProblem(RootCertFile);
+    if (problem.empty() && SSL_CTX_load_verify_locations(ctx, RootCertFile.c_str(), nullptr) != 1)
+      problem = msg::kSChNoCertificateInFile;
+    if (!problem.empty()) {
+      ERR_clear_error();
+      SetError(FormatMsg(msg::kSChCAFileFailed, RootCertFile.c_str(), problem.c_str()), kSecEInternalError);
+      return false;
+    }
+  }
+  if (!RootCertPath.empty()) {
+    std::string problem = DirectoryProblem(RootCertPath);
+    if (problem.empty() && SSL_CTX_load_verify_locations(ctx, nullptr, RootCertPath.c_str()) != 1)
+      problem = TLSErrorText();
+    if (!problem.empty()) {
+      ERR_clear_error();
+      SetError(FormatMsg(msg::kSChCAPathFailed, RootCertPath.c_str(), problem.c_str()), kSecEInternalError);
+      return false;
+    }
+  }
+  if (KeyFile.empty() || Certificate.CertFile.empty()) return true;
+  const std::string& certFile = Certificate.CertFile;
+  std::string problem = FileProblem(certFile);
+  if (problem.empty() && SSL_CTX_use_certificate_chain_file(ctx, certFile.c_str()) != 1)
+    problem = msg::kSChNoCertificateInFile;
+  if (!problem.empty()) {
+    ERR_clear_error();
+    SetError(FormatMsg(msg::kSChCertFileFailed, certFile.c_str(), problem.c_str()), kSecEUnknownCredentials);
+    return false;
+  }
+  problem = FileProblem(KeyFile);
+  std::unique_ptr<EVP_PKEY, TPKeyDeleter> key;
+  if (problem.empty()) {
+    BIO* bio = BIO_new_file(KeyFile.c_str(), "rb");
+    if (bio) {
+      // A pass phrase given as text: the library never asks on the terminal, even when it is empty.
+      std::string password = Certificate.CertFilePassword;
+      key.reset(PEM_read_bio_PrivateKey(bio, nullptr, nullptr, password.data()));
+      BIO_free(bio);
+    }
+    ERR_clear_error();
+    if (!key) {
+      if (PEMKeyEncrypted(KeyFile)) {
+        SetError(FormatMsg(msg::kSChKeyPassword, KeyFile.c_str()), kSecEUnknownCredentials);
+        return false;
+      }
+      problem = msg::kSChNoKeyInFile;
+    }
+  }
+  if (!problem.empty()) {
+    SetError(FormatMsg(msg::kSChKeyFileFailed, KeyFile.c_str(), problem.c_str()), kSecEUnknownCredentials);
+    return false;
+  }
+  if (SSL_CTX_use_PrivateKey(ctx, key.get()) != 1 || SSL_CTX_check_private_key(ctx) != 1) {
+    ERR_clear_error();
+    SetError(FormatMsg(msg::kSChKeyMismatch, KeyFile.c_str(), certFile.c_str()), kSecEUnknownCredentials);
     return false;
   }
   return true;

@@ -57,6 +57,11 @@ inline constexpr int kSChannelCertHashLength = 40;
 // The provider status for a handshake failure (library error code) and for a verification verdict.
 uint32_t TLSSChannelStatusFromLibrary(unsigned long errorCode);
 uint32_t TLSSChannelStatusFromVerify(long verifyResult);
+// A certificate-chain status in words a user understands ("certificate expired or not yet valid").
+std::string TLSChainStatusReason(uint32_t status);
+// The version range of the newer credential format: tls1_3 is TLS 1.3 only, anything else TLS 1.2
+// up to the highest the library offers.
+TbrzSSLVersionRange TLSNewerVersionRange(TwsTLSVersions version);
 
 // Client-certificate and verification settings.
 struct TbrzSChannelCertificate {
@@ -134,6 +139,16 @@ class TbrzIdSSLIOHandlerSocketSChannel : public TbrzSSLIOHandlerBase {
   std::function<void()> OnCredentials;
   // When set with a host, the certificate must match that host instead of the connected one.
   std::string URIToCheck;
+  TbrzSChannelCredentialFormat CredentialFormat = TbrzSChannelCredentialFormat::scfLegacy;
+  // Files read at every session start, so a bad one fails that start with a clear text. Trusted CAs
+  // (a PEM file and a hashed directory; either replaces the platform's roots for verification), and
+  // a PEM client certificate: with KeyFile set, Certificate.CertFile is a PEM chain and KeyFile its
+  // PEM key, unlocked with Certificate.CertFilePassword.
+  std::string RootCertFile;
+  std::string RootCertPath;
+  std::string KeyFile;
+  // The library's cipher names, in both formats ("TLS_..." names select TLS 1.3 suites).
+  std::string LibraryCipherList;
 
   // The target name of the last Connect.
   const std::string& TargetName() const { return FTargetName; }
@@ -149,6 +164,9 @@ class TbrzIdSSLIOHandlerSocketSChannel : public TbrzSSLIOHandlerBase {
  private:
   static int ClientCertCallback(SSL* ssl, X509** certificate, EVP_PKEY** key);
   bool SessionStart();
+  // Loads the trusted CA files and the PEM client certificate into ctx; false with the error set.
+  bool LoadFiles(SSL_CTX* ctx);
+  bool ApplyLibraryCiphers(SSL_CTX* ctx);
   bool VerifyServer();
   std::optional<TLSStoreEntry> SelectByHash();
   std::optional<TLSStoreEntry> SelectAutomatically(SSL* ssl);

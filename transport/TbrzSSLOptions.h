@@ -24,6 +24,11 @@ enum class TwsOpenSSLLibPath : uint8_t { oslpNone, oslpDefaultFolder, oslpCustom
 // How versioned shared-library links would be tried. Kept for the option surface.
 enum class TwsOpenSSLSymLinks : uint8_t { oslsSymLinksDefault, oslsSymLinksLoadFirst, oslsSymLinksLoad, oslsSymLinksDontLoad };
 
+// Credential format of the platform handler: the legacy one applies the legacy version table and the
+// algorithm-name restriction; the newer one leaves both to the provider (TLS 1.2 up to 1.3), a
+// Version of tls1_3 asking for TLS 1.3 only.
+enum class TbrzSChannelCredentialFormat : uint8_t { scfLegacy, scfNewer };
+
 // Certificate store of the platform handler: "MY", "Root", "Trust", "CA".
 enum class TbrzSChannelCertStoreName : uint8_t { scsnMY, scsnRoot, scsnTrust, scsnCA };
 
@@ -66,6 +71,7 @@ struct TbrzSocketSChannel_Options {
   TbrzSChannelCertStoreName CertStoreName = TbrzSChannelCertStoreName::scsnMY;
   TbrzSChannelCertStorePath CertStorePath = TbrzSChannelCertStorePath::scspStoreCurrentUser;
   std::string CipherList;  // ':'-separated algorithm names (CALG_AES_256 ...); empty: no restriction
+  TbrzSChannelCredentialFormat CredentialFormat = TbrzSChannelCredentialFormat::scfLegacy;
   void Assign(const TbrzSocketSChannel_Options& other) { *this = other; }
 };
 using TbrzSChannelClient_Options = TbrzSocketSChannel_Options;
@@ -73,6 +79,9 @@ using TbrzSChannelClient_Options = TbrzSocketSChannel_Options;
 // Client side.
 struct TbrzSocketTLS_Options : TbrzSocketTLS_Options_Base {
   std::vector<std::string> ALPNProtocols;  // offered by the platform handler only
+  std::string RootCertPath;  // directory of trusted CA certificates (hashed names), beside RootCertFile
+  std::string ServerName;    // sent as server name and checked in the certificate; empty: the host
+  std::string CipherList;    // the library's cipher names ("TLS_..." for TLS 1.3); empty: its default
   TwsTLSIOHandler IOHandler = TwsTLSIOHandler::iohOpenSSL;
   TbrzOpenSSLClient_Options OpenSSL_Options;
   TbrzSChannelClient_Options SChannel_Options;

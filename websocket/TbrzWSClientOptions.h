@@ -2,6 +2,8 @@
 // Option groups of the client component. Value types: a copy is a deep copy.
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "transport/TbrzSocketOptions.h"
 
@@ -16,6 +18,8 @@ class TbrzWSOptionsClient {
   std::string Origin;
   bool RaiseDisconnectExceptions = true;
   bool ValidateUTF8 = false;
+  // Extra lines of the opening handshake request (name, value), sent in this order.
+  std::vector<std::pair<std::string, std::string>> Headers;
 
   // Request path and query; reading normalises it to begin with "/" (stored back).
   const std::string& Parameters() {

@@ -17,8 +17,9 @@ std::shared_ptr<TbrzIOHandler> TbrzWSClient::GetHandlerSSL() {
       });
   // Through a proxy the certificate is still checked against the host asked for, not the proxy.
   if (FProxy.Enabled && FTLSOptions.VerifyCertificate) {
-    if (auto* platform = dynamic_cast<TbrzIdSSLIOHandlerSocketSChannel*>(handler.get()))
-      platform->URIToCheck = "http://" + Host();
+    auto* platform = dynamic_cast<TbrzIdSSLIOHandlerSocketSChannel*>(handler.get());
+    // A server name of the settings is already the name checked.
+    if (platform && platform->URIToCheck.empty()) platform->URIToCheck = "http://" + Host();
   }
   if (OnSSLAfterCreateHandler) OnSSLAfterCreateHandler(this, handler);
   return handler;

@@ -20,6 +20,7 @@ void TbrzWSConnectionClientRFC6455::SendHandshakeRequest() {
   request.Host = Host();
   request.Port = Port();
   request.Origin = options.Origin;
+  request.ExtraHeaders = options.Headers;
   FCore.SendHandshakeRequest(request, [this](std::vector<std::string>& lines) {
     if (OnHandshake) OnHandshake(Self(), lines);
   });

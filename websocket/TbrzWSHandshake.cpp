@@ -66,6 +66,7 @@ std::vector<std::string> BuildHandshakeRequest(const TbrzWSHandshakeRequest& req
   }
   if (request.TokenAuthentication) lines.push_back("Authorization: " + request.AuthName + " " + request.AuthToken);
   for (const auto& line : request.ExtensionLines) lines.push_back(line);
+  for (const auto& [name, value] : request.ExtraHeaders) lines.push_back(name + ": " + value);
   lines.push_back(std::string("Sec-WebSocket-Version: ") + msg::kWSVersion);
   return lines;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace brz {
@@ -46,6 +47,7 @@ struct TbrzWSHandshakeRequest {
   std::string AuthName;
   std::string AuthToken;
   std::vector<std::string> ExtensionLines;  // complete "Sec-WebSocket-Extensions: ..." lines
+  std::vector<std::pair<std::string, std::string>> ExtraHeaders;  // "name: value" lines after the extensions
 };
 
 // The request lines in their order, without line ends.

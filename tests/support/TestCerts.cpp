@@ -37,12 +37,13 @@ void MakeCA(const std::string& dir, const std::string& name, const std::string& 
                "' -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign");
 }
 
+// days -1 makes a certificate that expired a day after it began, a moment ago.
 void MakeLeaf(const std::string& dir, const std::string& name, const std::string& cn, const std::string& ca,
-              const std::string& ext, const std::string& serial) {
+              const std::string& ext, const std::string& serial, const std::string& days = "3") {
   std::ofstream(dir + "/" + name + ".ext") << ext;
   Run(dir, std::string("openssl req ") + kEc + " -keyout " + name + ".key -out " + name + ".csr -subj '/CN=" + cn + "'");
   Run(dir, "openssl x509 -req -in " + name + ".csr -CA " + ca + ".pem -CAkey " + ca + ".key -set_serial " + serial +
-               " -days 3 -out " + name + ".pem -extfile " + name + ".ext");
+               " -days " + days + " -out " + name + ".pem -extfile " + name + ".ext");
 }
 
 }  // namespace
@@ -64,6 +65,10 @@ const TestCerts& TestCerts::Get() {
            "1001");
   MakeLeaf(d, "client", "brz test client", "ca",
            "basicConstraints=CA:FALSE\nkeyUsage=digitalSignature\nextendedKeyUsage=clientAuth\n", "1002");
+  const std::string serverExt =
+      "basicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n";
+  MakeLeaf(d, "expired", "localhost", "ca", serverExt + "subjectAltName=DNS:localhost,IP:127.0.0.1\n", "1003", "-1");
+  MakeLeaf(d, "wronghost", "other.example", "ca", serverExt + "subjectAltName=DNS:other.example\n", "1004");
   MakeCA(d, "otherca", "brz other CA");
   MakeLeaf(d, "otherserver", "localhost", "otherca",
            "basicConstraints=CA:FALSE\nkeyUsage=digitalSignature\nextendedKeyUsage=serverAuth\n"
@@ -88,6 +93,10 @@ const TestCerts& TestCerts::Get() {
   c->ClientKeyEncrypted = d + "/client-enc.key";
   c->ClientP12 = d + "/client.p12";
   c->ClientP12NoPassword = d + "/client-nopass.p12";
+  c->ExpiredServerCert = d + "/expired.pem";
+  c->ExpiredServerKey = d + "/expired.key";
+  c->WrongHostServerCert = d + "/wronghost.pem";
+  c->WrongHostServerKey = d + "/wronghost.key";
   c->OtherCAFile = d + "/otherca.pem";
   c->OtherServerCert = d + "/otherserver.pem";
   c->OtherServerKey = d + "/otherserver.key";

@@ -1,6 +1,6 @@
 #pragma once
 // Throw-away TLS material for the tests, made at test time with the openssl command line: a CA,
-// a server certificate for localhost / 127.0.0.1, a client certificate (PEM, encrypted key,
+// a server certificate for localhost / 127.0.0.1 (also an expired one and one for another host), a client certificate (PEM, encrypted key,
 // PKCS #12 with and without a password), and a second CA with a server certificate it signed.
 // Also loopback helpers for TLS peers. Nothing secret is committed.
 
@@ -22,6 +22,8 @@ struct TestCerts {
   std::string ClientP12;           // password kClientP12Password
   std::string ClientP12NoPassword; // empty password
   std::string ClientThumbprint;    // SHA-1 of the client certificate, 40 upper-case hex digits
+  std::string ExpiredServerCert, ExpiredServerKey;      // by the CA, for 127.0.0.1, expired
+  std::string WrongHostServerCert, WrongHostServerKey;  // by the CA, for other.example only
   std::string OtherCAFile;
   std::string OtherServerCert, OtherServerKey;  // signed by the other CA
   static constexpr const char* kClientKeyPassword = "keypass";
