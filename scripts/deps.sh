@@ -9,6 +9,8 @@ PACKAGES=(
   mosquitto mosquitto-clients
   python3 python3-websockets python3-paho-mqtt
   tinyproxy microsocks dante-server
+  # the web console test: a real browser, headless, driven by selenium
+  chromium chromium-driver python3-selenium
 )
 
 missing=()

@@ -314,6 +314,48 @@ TEST(RemoteSafety, OperatorsSeeThePasswordMasked) {
   EXPECT_EQ(raw->ReadUntil("\n"), other + "***\"}}\n");
 }
 
+TEST(RemoteSafety, WebConsolePageIsServedOnTheServerPort) {
+  for (bool token : {false, true}) {
+    SCOPED_TRACE(token);
+    Program program(token ? std::vector<std::string>{"-server.token", kToken} : std::vector<std::string>{});
+    struct Case {
+      std::string Request, Status;
+      bool Body;
+    } cases[] = {
+        {"GET / HTTP/1.1", "HTTP/1.1 200 OK", true},
+        {"GET /index.html?x=1 HTTP/1.1", "HTTP/1.1 200 OK", true},
+        {"HEAD / HTTP/1.1", "HTTP/1.1 200 OK", false},
+        {"GET /other HTTP/1.1", "HTTP/1.1 404 Not Found", false},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.Request);
+      RawPeer peer(program.Port);
+      peer.Send(c.Request + "\r\nHost: 127.0.0.1\r\n\r\n");
+      std::string response;
+      EXPECT_TRUE(peer.Closed(10s, &response));
+      EXPECT_EQ(StatusLine(response), c.Status);
+      const size_t head = response.find("\r\n\r\n");
+      ASSERT_NE(head, std::string::npos);
+      const std::string body = response.substr(head + 4);
+      if (c.Status.find("200") == std::string::npos) continue;
+      EXPECT_NE(response.find("Content-Type: text/html; charset=utf-8\r\n"), std::string::npos);
+      EXPECT_NE(response.find("Content-Security-Policy: "), std::string::npos);
+      if (!c.Body) {
+        EXPECT_EQ(body, "");
+        continue;
+      }
+      EXPECT_EQ(response.find("Content-Length: " + std::to_string(body.size()) + "\r\n") != std::string::npos, true);
+      for (const char* id : {"id=\"command\"", "id=\"events\"", "id=\"status\"", "id=\"token\""})
+        EXPECT_NE(body.find(id), std::string::npos) << id;
+      EXPECT_NE(body.find(token ? "data-token-required=\"yes\"" : "data-token-required=\"no\""), std::string::npos);
+      // Self-contained: nothing is fetched from elsewhere, and the token is not in the page.
+      EXPECT_EQ(body.find("src=\"http"), std::string::npos);
+      EXPECT_EQ(body.find("href=\"http"), std::string::npos);
+      EXPECT_EQ(body.find(kToken), std::string::npos);
+    }
+  }
+}
+
 // Counts publish lines arriving at a raw operator on a thread of its own, as a reading operator does.
 class ReadingOperator {
  public:

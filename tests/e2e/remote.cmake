@@ -13,3 +13,10 @@ if(TARGET brz_app AND TARGET brzmqtt)
     target_compile_definitions(e2e_remote_tests PRIVATE BRZ_TEST_SANITIZED)
   endif()
 endif()
+
+# The web console in headless Chromium driven by python3-selenium (runs as root in CI: --no-sandbox).
+if(TARGET brzmqtt)
+  add_test(NAME WebConsole.Browser
+    COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/e2e/WebConsoleBrowser.py $<TARGET_FILE:brzmqtt>)
+  set_tests_properties(WebConsole.Browser PROPERTIES TIMEOUT 120)
+endif()
