@@ -27,8 +27,9 @@ bool IsAuthCommand(const std::string& Text, std::string* Token = nullptr);
 
 class TbrzOperatorList {
  public:
-  // Event lines an operator may have waiting before it is dropped.
-  static constexpr size_t kDefaultMaxQueueBytes = 4u * 1024u * 1024u;
+  // Event lines an operator may have waiting before it is dropped: room for a burst to a reader that
+  // lags behind, while one that stopped reading is let go by the send time-out.
+  static constexpr size_t kDefaultMaxQueueBytes = 16u * 1024u * 1024u;
 
   TbrzOperatorList(TbrzOperatorGate aGate, size_t aMaxCommand, TbrzOperatorOutbox::TDropEvent aOnDrop,
                    size_t aMaxQueueBytes = kDefaultMaxQueueBytes);

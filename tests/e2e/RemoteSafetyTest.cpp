@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -405,12 +407,19 @@ struct BurstRun {
 BurstRun ReceiveBurst(int count, bool stalled) {
   test::Broker broker("max_queued_messages 0\nmax_queued_bytes 0\n", false);
   Program program;
-  std::unique_ptr<RawPeer> slow;
+  int slow = -1;
   if (stalled) {
-    slow = std::make_unique<RawPeer>(program.Port);
+    // A small receive window from the start: the kernel holds little for it, so its queue overflows.
+    slow = ::socket(AF_INET, SOCK_STREAM, 0);
     int small = 4096;
-    ::setsockopt(slow->Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    slow->Send(kApi5 + "\n");
+    ::setsockopt(slow, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(program.Port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(slow, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    const std::string first = kApi5 + "\n";
+    EXPECT_EQ(::send(slow, first.data(), first.size(), 0), static_cast<ssize_t>(first.size()));
     EXPECT_EQ(program.Expect("options"), kOptions5);
   }
   ReadingOperator reader(program.Port, count);
@@ -433,6 +442,7 @@ BurstRun ReceiveBurst(int count, bool stalled) {
   run.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   if (stalled && !run.Dropped) run.Dropped = !program.Expect(" dropped: ", 30s).empty();
   run.OperatorLines = reader.Count();
+  if (slow >= 0) ::close(slow);
   return run;
 }
 
