@@ -27,18 +27,21 @@ TbrzOperatorOutbox::~TbrzOperatorOutbox() {
 
 void TbrzOperatorOutbox::Push(std::string Text) {
   bool overflow = false;
+  bool wake = false;
   {
     std::lock_guard<std::mutex> guard(FLock);
     if (FDropped || FStopping) return;
     if (FQueuedBytes + Text.size() > FMaxBytes) {
       overflow = true;
     } else {
+      // A writer busy with a batch looks at the queue again before it waits: no wake-up needed.
+      wake = FQueue.empty() && !FWriting;
       FQueuedBytes += Text.size();
       FQueue.push_back(std::move(Text));
     }
   }
   if (overflow) return Drop(FormatMsg(msg::kOutboxOverflow, static_cast<int>(FMaxBytes)));
-  FWork.notify_one();
+  if (wake) FWork.notify_one();
 }
 
 bool TbrzOperatorOutbox::Flush(std::chrono::milliseconds aTimeout) {
