@@ -1,5 +1,6 @@
 #include "server/TbrzOperatorOutbox.h"
 
+#include <cerrno>
 #include <exception>
 
 #include "common/Memory.h"
@@ -7,6 +8,19 @@
 #include "transport/TbrzSocketErrors.h"
 
 namespace brz {
+
+namespace {
+
+// The operator reset or closed: its connection's own thread reports the end, so no drop line.
+bool PeerGone(const std::exception& e) {
+  if (IsSilentSocketError(e)) return true;
+  const auto* socketError = dynamic_cast<const ESocketError*>(&e);
+  if (!socketError) return false;
+  const int code = socketError->ErrorCode();
+  return code == EPIPE || code == ECONNRESET || code == ENOTCONN || code == EBADF || code == ESHUTDOWN;
+}
+
+}  // namespace
 
 TbrzOperatorOutbox::TbrzOperatorOutbox(TbrzConnectionPtr aConnection, size_t aMaxBytes, TDropEvent aOnDrop)
     : FConnection(std::move(aConnection)), FMaxBytes(aMaxBytes), FOnDrop(std::move(aOnDrop)) {
@@ -64,7 +78,7 @@ void TbrzOperatorOutbox::Drop(const std::string& Reason) {
   }
   FIdle.notify_all();
   FWork.notify_all();
-  if (FOnDrop) RunQuietly([&] { FOnDrop(FConnection, Reason); });
+  if (FOnDrop && !Reason.empty()) RunQuietly([&] { FOnDrop(FConnection, Reason); });
   // Wakes a writer blocked in a send; the connection's own thread sees the closed socket and ends it.
   if (auto socket = FConnection->Socket()) RunQuietly([&] { socket->CloseSocket(); });
 }
@@ -89,7 +103,7 @@ void TbrzOperatorOutbox::Run() {
       }
     } catch (const std::exception& e) {
       batch.clear();
-      Drop(e.what());
+      Drop(PeerGone(e) ? std::string() : e.what());
       std::lock_guard<std::mutex> guard(FLock);
       FWriting = false;
       return;

@@ -2,8 +2,8 @@
 // One remote operator's outbound lines. Producers (the MQTT read thread, commands, the console) only
 // append to a bounded queue; a writer thread of its own writes the lines to the connection, so an
 // operator that stops reading holds up nobody else. An overflow or a failed write drops the operator
-// once: OnDrop runs (on the thread that found the fault), the socket is closed (its context thread then
-// ends the connection as usual) and later lines are discarded.
+// once: OnDrop runs (on the thread that found the fault; not for a peer that reset or closed), the
+// socket is closed (its context thread then ends the connection as usual) and later lines are discarded.
 //
 // Thread-safety: Push, Flush and Dropped from any thread; the destructor must not run on the writer.
 
@@ -39,7 +39,8 @@ class TbrzOperatorOutbox {
 
  private:
   void Run();
-  // Marks the outbox dropped and closes the socket; OnDrop runs once. FLock not held.
+  // Marks the outbox dropped and closes the socket; OnDrop runs once, unless Reason is empty (a peer
+  // that went away by itself). FLock not held.
   void Drop(const std::string& Reason);
 
   const TbrzConnectionPtr FConnection;
