@@ -5,6 +5,8 @@ namespace brz {
 
 // Every diagnostic line on standard error starts with the program's name.
 inline constexpr const char* kDiagnosticPrefix = "brzmqtt: ";
+// A secret as remote operators see it.
+inline constexpr const char* kMaskedSecret = "***";
 
 inline constexpr const char* kBanner[] = {
     "written by Corvane.",

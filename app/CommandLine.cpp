@@ -25,7 +25,7 @@ bool TbrzCommandLine::HasSwitch(const std::string& Name) const {
   return false;
 }
 
-bool TbrzCommandLine::FindValueSwitch(const std::string& Name, std::string& Value) const {
+bool TbrzCommandLine::FindValueSwitch(const std::string& Name, std::string& Value, bool aPathValue) const {
   for (size_t i = 0; i < FArgs.size(); ++i) {
     const std::string& arg = FArgs[i];
     if (arg.empty() || !IsSwitchChar(arg[0])) continue;
@@ -38,7 +38,7 @@ bool TbrzCommandLine::FindValueSwitch(const std::string& Name, std::string& Valu
     Value.clear();
     if (i + 1 < FArgs.size()) {
       const std::string& next = FArgs[i + 1];
-      if (!next.empty() && !IsSwitchChar(next[0])) Value = next;
+      if (!next.empty() && (aPathValue ? next[0] != '-' : !IsSwitchChar(next[0]))) Value = next;
     }
     return true;
   }

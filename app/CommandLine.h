@@ -16,8 +16,9 @@ class TbrzCommandLine {
   // The whole argument after the prefix character equals Name.
   bool HasSwitch(const std::string& Name) const;
   // The argument starts with Name after the prefix; its value is appended (one ':' skipped) or is
-  // the next argument unless that is missing, empty or another switch. First match wins.
-  bool FindValueSwitch(const std::string& Name, std::string& Value) const;
+  // the next argument unless that is missing, empty or another switch. First match wins. With
+  // aPathValue the next argument may begin with '/' (an absolute file name); only '-' makes it a switch.
+  bool FindValueSwitch(const std::string& Name, std::string& Value, bool aPathValue = false) const;
 
   const std::vector<std::string>& Args() const { return FArgs; }
 

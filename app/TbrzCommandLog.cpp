@@ -1,16 +1,36 @@
 #include "app/TbrzCommandLog.h"
 
+#include <arpa/inet.h>
+
+#include <cstdlib>
+
 #include "app/AppMessages.h"
 #include "app/ConsoleWriter.h"
 #include "app/EventLines.h"
 #include "common/Convert.h"
-#include "common/TbrzBurst.h"
+#include "common/Memory.h"
 #include "common/Text.h"
 #include "json/JSONEscape.h"
 #include "server/ServerMessages.h"
+#include "server/WebConsolePage.h"
 #include "transport/TbrzSocketErrors.h"
 
 namespace brz {
+
+namespace {
+
+// Only this machine can reach the address (a name other than localhost is not trusted to be).
+bool IsLoopbackAddress(const std::string& ip) {
+  if (SameText(ip, "localhost")) return true;
+  in_addr v4{};
+  if (::inet_pton(AF_INET, ip.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  in6_addr v6{};
+  if (::inet_pton(AF_INET6, ip.c_str(), &v6) != 1) return false;
+  if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
+  return IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
+}
+
+}  // namespace
 
 TbrzCommandLog::~TbrzCommandLog() { StopIntake(); }
 
@@ -19,12 +39,30 @@ void TbrzCommandLog::WriteLog(const std::string& Text) {
   BroadcastLine(Text);
 }
 
+void TbrzCommandLog::WriteLog(const std::string& Text, const std::string& OperatorText) {
+  bool intake;
+  {
+    std::shared_lock<std::shared_mutex> guard(FServerLock);
+    intake = FServer != nullptr;
+  }
+  if (!intake) return WriteLog(Text);
+  ConsoleWriteLine(Text);
+  BroadcastLine(OperatorText);
+}
+
 void TbrzCommandLog::BroadcastLine(const std::string& Text) {
   std::shared_lock<std::shared_mutex> guard(FServerLock);
-  if (!FServer) return;
-  // A slow operator may hold the broadcast: the console gets its lines first.
-  TbrzBurst::HandOnNow();
-  FServer->Broadcast(Text);
+  // Only queued: every operator has a writer of its own, so none can hold up the session.
+  if (FServer && FOperators) FOperators->Broadcast(*FServer, Text);
+}
+
+void TbrzCommandLog::FlushOperators(std::chrono::milliseconds aTimeout) {
+  std::shared_lock<std::shared_mutex> guard(FServerLock);
+  if (FOperators) FOperators->Flush(aTimeout);
+}
+
+void TbrzCommandLog::OperatorDropped(const TbrzConnectionPtr& Connection, const std::string& Reason) {
+  ConsoleLine(FormatMsg(msg::kOperatorDropped, Connection->GetGuid().c_str(), Reason.c_str()));
 }
 
 void TbrzCommandLog::Diagnostic(const std::string& Text) {
@@ -79,12 +117,27 @@ void TbrzCommandLog::DoHelp() {
 
 void TbrzCommandLog::Initialize(const TbrzCommandLine& CommandLine) {
   if (!CommandLine.HasSwitch("server")) return;
+  ReadIntakeSwitches(CommandLine);
   std::string ip = "*";
   std::string value;
   if (CommandLine.FindValueSwitch("server.ip", value)) ip = value;
   std::string port = "8080";
   if (CommandLine.FindValueSwitch("server.port", value)) port = value;
   StartIntake(ip, port);
+}
+
+void TbrzCommandLog::ReadIntakeSwitches(const TbrzCommandLine& CommandLine) {
+  std::string value;
+  if (CommandLine.FindValueSwitch("server.token", value)) {
+    if (value.empty()) throw Exception(msg::kServerTokenEmpty);
+    FGate.Token = value;
+  } else if (const char* fromEnvironment = std::getenv("BRZ_SERVER_TOKEN")) {
+    FGate.Token = fromEnvironment;
+  }
+  if (CommandLine.FindValueSwitch("server.origin", value)) FGate.OriginsAllowed = value;
+  const bool cert = CommandLine.FindValueSwitch("server.cert", FServerCertFile, true);
+  const bool key = CommandLine.FindValueSwitch("server.key", FServerKeyFile, true);
+  if (cert != key || (cert && (FServerCertFile.empty() || FServerKeyFile.empty()))) throw Exception(msg::kServerTLSHalf);
 }
 
 // --- Remote-control intake ---
@@ -104,21 +157,29 @@ TbrzWebSocketHTTPServer* TbrzCommandLog::ServerComponent() {
   };
   server->OnMessage = [this](const TbrzConnectionPtr& C, const std::string& Text) { HandleServerMessage(C, Text); };
   server->OnBinary = [this](const TbrzConnectionPtr& C, TbrzMemoryStream& Data) { HandleServerBinary(C, Data); };
+  server->SetOperatorGate(FGate);
+  std::string page(WebConsolePage());
+  if (FGate.TokenRequired()) page = TextReplace(page, "data-token-required=\"no\"", "data-token-required=\"yes\"");
+  server->SetHomePage(std::move(page));
+  FOperators = std::make_unique<TbrzOperatorList>(
+      FGate, kMaxCommandLine, [this](const TbrzConnectionPtr& C, const std::string& Reason) { OperatorDropped(C, Reason); });
   FServer = std::move(server);
   return FServer.get();
 }
 
 void TbrzCommandLog::StopIntake() {
   std::unique_ptr<TbrzWebSocketHTTPServer> doomed;
+  std::unique_ptr<TbrzOperatorList> operators;
   {
     // Waits for broadcasts under way; later ones find no server.
     std::unique_lock<std::shared_mutex> guard(FServerLock);
     doomed = std::move(FServer);
+    operators = std::move(FOperators);
   }
-  // Outside the lock: operator threads still running may broadcast meanwhile.
+  // Outside the lock: operator threads still running may broadcast meanwhile. The writers stop
+  // after the connections' threads, which may still look at the list.
   doomed.reset();
-  std::lock_guard<std::mutex> guard(FLinesLock);
-  FPartialLines.clear();
+  operators.reset();
 }
 
 void TbrzCommandLog::StartIntake(const std::string& IP, const std::string& Port) {
@@ -126,6 +187,12 @@ void TbrzCommandLog::StartIntake(const std::string& IP, const std::string& Port)
   const int port = StrToInt(Port);
   if (IP != "*") server->AddBinding(IP, port);
   server->SetPort(port);
+  if (!FServerCertFile.empty()) {
+    server->SetSSL(true);
+    server->SSLOptions().CertFile = FServerCertFile;
+    server->SSLOptions().KeyFile = FServerKeyFile;
+  }
+  if (!FGate.TokenRequired() && !IsLoopbackAddress(IP)) ErrorWriteLine(FormatMsg(msg::kNoTokenWarning, IP.c_str()));
   server->SetActive(true);
   WriteLog(FormatMsg(msg::kServerListening, IP.c_str(), Port.c_str()));
 }
@@ -139,16 +206,12 @@ void TbrzCommandLog::HandleServerDisconnect(const TbrzConnectionPtr& Connection,
   if (!Connection) return ConsoleLine(msg::kClientDisconnected);
   std::string rest;
   {
-    std::lock_guard<std::mutex> guard(FLinesLock);
-    auto it = FPartialLines.find(Connection->GetGuid());
-    if (it != FPartialLines.end()) {
-      rest = std::move(it->second);
-      FPartialLines.erase(it);
-    }
+    std::shared_lock<std::shared_mutex> guard(FServerLock);
+    if (FOperators) rest = FOperators->Remove(Connection);
   }
   ConsoleLine(FormatMsg(msg::kClientDisconnectedFrom, Connection->GetGuid().c_str(), Connection->GetIP().c_str()));
   // An operator that closed after its last command without a line end still gets it run.
-  if (!Trim(rest).empty()) DoOperatorJSON(rest);
+  if (!Trim(rest).empty()) DoOperatorJSON(BytesToUTF8Text(rest));
 }
 
 void TbrzCommandLog::HandleServerError(const TbrzConnectionPtr& /*Connection*/, const std::string& Error) {
@@ -160,12 +223,17 @@ void TbrzCommandLog::HandleServerException(const TbrzConnectionPtr& /*Connection
 }
 
 void TbrzCommandLog::HandleServerMessage(const TbrzConnectionPtr& /*Connection*/, const std::string& Text) {
+  // A WebSocket operator showed its token at the upgrade; an auth command changes nothing and its
+  // token never reaches the command processor.
+  if (IsAuthCommand(Text)) return;
   DoOperatorJSON(Text);
 }
 
 void TbrzCommandLog::HandleServerBinary(const TbrzConnectionPtr& Connection, TbrzMemoryStream& Data) {
   if (Connection && Connection->Transport() == TwsTransport::trpTCP) return TakeRawLines(Connection, Data);
-  DoOperatorJSON(UTF8StreamToText(Data));
+  const std::string text = UTF8StreamToText(Data);
+  if (IsAuthCommand(text)) return;
+  DoOperatorJSON(text);
 }
 
 void TbrzCommandLog::HandleServerUnknownProtocol(const TbrzConnectionPtr& Connection, bool& Accept) {
@@ -177,35 +245,25 @@ void TbrzCommandLog::HandleServerUnknownProtocol(const TbrzConnectionPtr& Connec
 }
 
 void TbrzCommandLog::TakeRawLines(const TbrzConnectionPtr& Connection, TbrzMemoryStream& Data) {
-  const std::string guid = Connection->GetGuid();
-  std::vector<std::string> lines;
-  bool tooLong = false;
+  std::vector<std::string> commands;
+  auto result = TbrzOperatorList::TRawResult::Refused;
   {
-    std::lock_guard<std::mutex> guard(FLinesLock);
-    std::string& pending = FPartialLines[guid];
-    pending.append(reinterpret_cast<const char*>(Data.Memory()), Data.Size());
-    size_t start = 0;
-    for (;;) {
-      size_t end = pending.find('\n', start);
-      if (end == std::string::npos) break;
-      if (end - start > kMaxCommandLine) {
-        tooLong = true;
-        break;
-      }
-      std::string line = pending.substr(start, end - start);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (!line.empty()) lines.push_back(std::move(line));
-      start = end + 1;
-    }
-    pending.erase(0, start);
-    if (pending.size() > kMaxCommandLine) tooLong = true;
-    if (tooLong) FPartialLines.erase(guid);
+    std::shared_lock<std::shared_mutex> guard(FServerLock);
+    if (FOperators)
+      result = FOperators->TakeRaw(
+          Connection, std::string_view(reinterpret_cast<const char*>(Data.Memory()), Data.Size()), commands);
   }
-  // Lines before an overlong one still run, in order.
-  for (const std::string& line : lines) DoOperatorJSON(BytesToUTF8Text(line));
-  if (!tooLong) return;
+  // Commands before an overlong one still run, in order.
+  for (const std::string& command : commands) DoOperatorJSON(BytesToUTF8Text(command));
+  if (result == TbrzOperatorList::TRawResult::Taken) return;
   std::shared_lock<std::shared_mutex> guard(FServerLock);
-  if (FServer) FServer->ReportError(Connection, FormatMsg(msg::kCommandLineTooLong, static_cast<int>(kMaxCommandLine)));
+  if (!FServer) return;
+  if (result == TbrzOperatorList::TRawResult::TooLong)
+    return FServer->ReportError(Connection, FormatMsg(msg::kCommandLineTooLong, static_cast<int>(kMaxCommandLine)));
+  // One error line for the operator alone, then it goes.
+  RunQuietly([&] { Connection->WriteData(EventLine::Error(msg::kRawNotAuthorized)); });
+  FServer->ReportError(Connection,
+                       FormatMsg(msg::kRawRefused, Connection->GetGuid().c_str(), Connection->GetIP().c_str()));
 }
 
 }  // namespace brz

@@ -7,14 +7,15 @@
 // serialised by FCommandLock. WriteLog may be called from any thread.
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
-#include <unordered_map>
 
 #include "app/CommandLine.h"
 #include "app/ParamValue.h"
+#include "app/TbrzOperatorList.h"
 #include "json/TbrzJSON.h"
 #include "server/TbrzWSHTTPServer.h"
 
@@ -45,6 +46,9 @@ class TbrzCommandLog {
  public:
   // One result line: to the console and, when the remote-control intake runs, to every operator.
   virtual void WriteLog(const std::string& Text);
+  // A result line whose operators' copy differs (a secret masked): Text on the console,
+  // OperatorText to every operator.
+  void WriteLog(const std::string& Text, const std::string& OperatorText);
   // Parses Text into the command document and runs it. Exceptions go to the caller.
   virtual void DoJSON(const std::string& Text);
   // DoJSON for a command sent by a remote operator: while it runs, CommandFromOperator() is true.
@@ -79,6 +83,8 @@ class TbrzCommandLog {
   // commands use its own members calls this first in its destructor, so no remote command runs
   // while those members go.
   void StopIntake();
+  // Waits, at most aTimeout in all, until the operators got every line written so far.
+  void FlushOperators(std::chrono::milliseconds aTimeout);
 
  protected:
   // Command dispatch on "message"; supplied by the subclasses.
@@ -91,8 +97,12 @@ class TbrzCommandLog {
   void ConsoleLine(const std::string& Text);
 
  private:
-  // Runs every complete line a raw TCP operator sent; keeps the unfinished rest.
+  // Runs every complete command a raw TCP operator sent; keeps the unfinished rest.
   void TakeRawLines(const TbrzConnectionPtr& Connection, TbrzMemoryStream& Data);
+  // Reads -server.token (or BRZ_SERVER_TOKEN), -server.origin, -server.cert and -server.key.
+  void ReadIntakeSwitches(const TbrzCommandLine& CommandLine);
+  // A person's line when an operator was dropped. Any thread.
+  void OperatorDropped(const TbrzConnectionPtr& Connection, const std::string& Reason);
 
   IbrzJSON FJSON;
   std::atomic<bool> FErrorEvents{false};
@@ -102,8 +112,11 @@ class TbrzCommandLog {
 
   std::shared_mutex FServerLock;  // guards the FServer reference: shared while broadcasting
   std::unique_ptr<TbrzWebSocketHTTPServer> FServer;
-  std::mutex FLinesLock;  // guards FPartialLines
-  std::unordered_map<std::string, std::string> FPartialLines;  // raw operators' unfinished lines by GUID
+  std::unique_ptr<TbrzOperatorList> FOperators;  // with FServer, under FServerLock
+
+  // Settings of the intake, from the command line (main thread, before the intake starts).
+  TbrzOperatorGate FGate;
+  std::string FServerCertFile, FServerKeyFile;
 };
 
 }  // namespace brz

@@ -102,7 +102,8 @@ void TbrzCommandLog_MQTT::CommandAuthentication() {
     authentication.Enabled = true;
     authentication.UserName = ParamValue("username", params).AsText();
     authentication.Password = ParamValue("password", params).AsText();
-    WriteLog(EventLine::MQTTAuthenticationOn(authentication.UserName, authentication.Password));
+    WriteLog(EventLine::MQTTAuthenticationOn(authentication.UserName, authentication.Password),
+             EventLine::MQTTAuthenticationOn(authentication.UserName, kMaskedSecret));
   } else if (enabled == "false") {
     authentication.Enabled = false;
     WriteLog(EventLine::MQTTAuthenticationOff());

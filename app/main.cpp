@@ -88,6 +88,8 @@ void Run(int argc, char** argv) {
     if (IsKeyword(line, "HELP")) CommandProcessor().DoHelp();
     else CommandProcessor().DoJSON(line);
   }
+  // Remote operators get the lines already written too, unless one has stopped reading.
+  CommandProcessor().FlushOperators(std::chrono::seconds(2));
 }
 
 // Lines already printed reach standard output first, unless its reader has stopped reading.

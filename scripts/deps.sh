@@ -13,6 +13,8 @@ PACKAGES=(
   groff man-db        # the man page is rendered with warnings on
   dpkg-dev            # dpkg-shlibdeps computes the Debian package's Depends
   file                # the packaged binary is checked to be stripped
+  # the web console test: a real browser, headless, driven by selenium
+  chromium chromium-driver python3-selenium
 )
 
 missing=()

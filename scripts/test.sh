@@ -37,12 +37,13 @@ echo "== tests"
 run_suite build --repeat until-pass:2
 
 if [ "$SANITIZERS" = 1 ]; then
-  # Benchmarks are not built here; the normal build above already runs every end-to-end case.
+  # Benchmarks are not built here; the normal build above already runs every end-to-end case. The
+  # browser test only repeats there what the remote-control tests show under the sanitizers.
   echo "== address+undefined sanitizer build"
   BUILD_DIR=build-asan JOBS=$JOBS scripts/build.sh -DBRZ_WERROR=ON -DBRZ_SANITIZE=address -DBRZ_BENCH=OFF
   echo "== tests under address+undefined sanitizers"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    run_suite build-asan "${SANITIZED_RETRY[@]}" -E "${ASAN_EXCLUDE:-Load|packaging_}"
+    run_suite build-asan "${SANITIZED_RETRY[@]}" -E "${ASAN_EXCLUDE:-Load|packaging_|WebConsole}"
 
   echo "== thread sanitizer build"
   BUILD_DIR=build-tsan JOBS=$JOBS scripts/build.sh -DBRZ_WERROR=ON -DBRZ_SANITIZE=thread -DBRZ_BENCH=OFF
@@ -50,7 +51,7 @@ if [ "$SANITIZERS" = 1 ]; then
   # The program ends without joining the threads that serve its connections (by design), so
   # thread-leak reports at exit are not faults.
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:report_thread_leaks=0 \
-    run_suite build-tsan "${SANITIZED_RETRY[@]}" -E "${TSAN_EXCLUDE:-Load|packaging_}"
+    run_suite build-tsan "${SANITIZED_RETRY[@]}" -E "${TSAN_EXCLUDE:-Load|packaging_|WebConsole}"
 
   if [ -x scripts/fuzz.sh ]; then
     echo "== fuzz smoke run"

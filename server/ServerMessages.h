@@ -39,6 +39,15 @@ inline constexpr const char* kHixie76AnyProtocol = "Sec-WebSocket-Protocol: *";
 // The answer to a plain HTTP request: the server serves no documents.
 inline constexpr const char* kHTTPNotFoundStatus = "HTTP/1.1 404 Not Found";
 inline constexpr const char* kHTTPNotFoundBody = "Not Found";
+// Upgrades refused by the operator gate.
+inline constexpr const char* kHTTPUnauthorizedStatus = "HTTP/1.1 401 Unauthorized";
+inline constexpr const char* kHTTPUnauthorizedBody = "A token is required: Authorization: Bearer TOKEN or ?token=TOKEN";
+inline constexpr const char* kHTTPForbiddenStatus = "HTTP/1.1 403 Forbidden";
+inline constexpr const char* kHTTPForbiddenOriginBody = "Origin not allowed";
+inline constexpr const char* kUpgradeRefusedToken = "Client %s from %s refused: no valid token";
+inline constexpr const char* kUpgradeRefusedOrigin = "Client %s from %s refused: origin %s not allowed";
+// The page served on GET /.
+inline constexpr const char* kHTTPOKStatus = "HTTP/1.1 200 OK";
 
 // Remote-control intake lines.
 inline constexpr const char* kServerListening = "Server Listening on %s:%s";
@@ -47,5 +56,15 @@ inline constexpr const char* kClientConnected = "Client connected";
 inline constexpr const char* kClientDisconnectedFrom = "Client %s disconnected from %s";
 inline constexpr const char* kClientDisconnected = "Client disconnected";
 inline constexpr const char* kCommandLineTooLong = "Command line longer than %d bytes.";
+inline constexpr const char* kRawNotAuthorized =
+    "not authorized: the first command must be {\"message\":\"auth\", \"params\":{\"token\":\"...\"}}";
+inline constexpr const char* kRawRefused = "Client %s from %s refused: no valid token";
+inline constexpr const char* kOperatorDropped = "Client %s dropped: %s";
+inline constexpr const char* kOutboxOverflow = "more than %d bytes of event lines waiting";
+inline constexpr const char* kNoTokenWarning =
+    "brzmqtt: warning: remote control listens on %s without a token: anyone who reaches the port drives the "
+    "session (set -server.token or BRZ_SERVER_TOKEN)";
+inline constexpr const char* kServerTLSHalf = "-server.cert and -server.key must be given together";
+inline constexpr const char* kServerTokenEmpty = "-server.token needs a value (or set BRZ_SERVER_TOKEN)";
 
 }  // namespace brz::msg

@@ -8,6 +8,7 @@
 #include "common/Memory.h"
 #include "common/Text.h"
 #include "server/ServerMessages.h"
+#include "transport/TbrzSocketErrors.h"
 #include "transport/TbrzWSException.h"
 
 namespace brz {
@@ -134,6 +135,10 @@ void TbrzWSHTTPServer::Classify(TbrzServerContext& ctx, const TbrzWSConnectionSe
   };
 
   if (IsWebSocketUpgradeRequest(lines)) {
+    if (FGate) {
+      const auto verdict = FGate->CheckUpgrade(lines, c->ServerSSL());
+      if (verdict != TbrzOperatorGate::TVerdict::Admitted) return RefuseUpgrade(ctx, c, lines, verdict);
+    }
     TBytes key3;
     if (consumed > 0 && consumed - HeaderEnd(all) == kHixie76Key3Size)
       key3.assign(request.begin() + static_cast<std::ptrdiff_t>(consumed - kHixie76Key3Size),
@@ -176,14 +181,41 @@ void TbrzWSHTTPServer::Classify(TbrzServerContext& ctx, const TbrzWSConnectionSe
   if (c->Enabled() && !c->Disconnected()) c->ReadData();
 }
 
+void TbrzWSHTTPServer::RefuseUpgrade(TbrzServerContext& ctx, const TbrzWSConnectionServerPtr& c,
+                                     const std::vector<std::string>& lines, TbrzOperatorGate::TVerdict verdict) {
+  if (auto s = c->Socket()) {
+    const std::string response = UpgradeRefusal(verdict);
+    RunQuietly([&] {
+      TbrzLock guard(c->CS());
+      s->WriteBytes(reinterpret_cast<const uint8_t*>(response.data()), response.size());
+    });
+  }
+  const std::string guid = c->GetGuid(), ip = c->GetIP();
+  const std::string line = verdict == TbrzOperatorGate::TVerdict::Unauthorized
+                               ? FormatMsg(msg::kUpgradeRefusedToken, guid.c_str(), ip.c_str())
+                               : FormatMsg(msg::kUpgradeRefusedOrigin, guid.c_str(), ip.c_str(),
+                                           HeaderValue(lines, "Origin").c_str());
+  CloseAndRelease(ctx, c);
+  RunQuietly([&] { RaiseErrorEvent(c, line); });
+}
+
 void TbrzWSHTTPServer::AnswerHTTP(const TbrzWSConnectionServerPtr& c, const std::vector<std::string>& lines) {
   auto s = c->Socket();
   if (!s) return;
   const bool head = !lines.empty() && TextStartsWith(lines.front(), "HEAD ");
-  const std::string body = msg::kHTTPNotFoundBody;
-  std::string response = std::string(msg::kHTTPNotFoundStatus) + "\r\n" + msg::kServerHeader +
-                         "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
-                         "\r\nConnection: close\r\n\r\n";
+  std::string target = RequestTarget(lines);
+  if (target.empty() && head && lines.front().size() > 5) target = lines.front().substr(5, lines.front().find(" HTTP") - 5);
+  target = target.substr(0, target.find('?'));
+  const bool home = !FHomePage.empty() && (target == "/" || target == "/index.html");
+  const std::string& body = home ? FHomePage : std::string(msg::kHTTPNotFoundBody);
+  std::string response =
+      home ? std::string(msg::kHTTPOKStatus) + "\r\n" + msg::kServerHeader +
+                 "\r\nContent-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n"
+                 "X-Content-Type-Options: nosniff\r\nX-Frame-Options: DENY\r\n"
+                 "Content-Security-Policy: default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+                 "img-src data:; connect-src 'self' ws: wss:; frame-ancestors 'none'\r\n"
+           : std::string(msg::kHTTPNotFoundStatus) + "\r\n" + msg::kServerHeader + "\r\nContent-Type: text/plain\r\n";
+  response += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
   if (!head) response += body;
   TbrzLock guard(c->CS());
   s->WriteBytes(reinterpret_cast<const uint8_t*>(response.data()), response.size());

@@ -325,9 +325,12 @@ size_t TbrzSocket::BufferedCount() const {
 bool TbrzSocket::WaitForData(int ms) {
   if (BufferedCount() > 0) return true;
   std::shared_lock<std::shared_mutex> guard(FFdLock);
-  if (FFd.load() < 0 || FClosedByPeer.load()) return false;
+  if (FFd.load() < 0) return false;
   std::shared_ptr<TbrzIOHandler> handler = IOHandler();
   if (!handler) return false;
+  // Bytes handed back to the handler (the server's classification) are still to be read after
+  // the peer closed.
+  if (FClosedByPeer.load() && handler->Pending() == 0) return false;
   if (handler->Pending() == 0) {
     // What this thread collected must not wait with it.
     if (TbrzBurst::Pending() && !handler->Readable(0)) TbrzBurst::HandOnNow();

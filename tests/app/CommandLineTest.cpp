@@ -55,6 +55,31 @@ TEST(CommandLine, SwitchRules) {
   }
 }
 
+TEST(CommandLine, PathValuesMayBeginWithASlash) {
+  struct Case {
+    std::vector<std::string> Args;
+    bool Found;
+    std::string Value;
+  } cases[] = {
+      {{"-server.cert", "/etc/c.pem"}, true, "/etc/c.pem"},
+      {{"-server.cert", "-server.key", "k.pem"}, true, ""},
+      {{"-server.cert:/a b.pem"}, true, "/a b.pem"},
+      {{"/server.cert", "rel.pem"}, true, "rel.pem"},
+      {{"-server.key", "k"}, false, ""},
+  };
+  for (const Case& c : cases) {
+    std::string value = "unset";
+    EXPECT_EQ(TbrzCommandLine(c.Args).FindValueSwitch("server.cert", value, true), c.Found) << c.Args[0];
+    if (c.Found) {
+      EXPECT_EQ(value, c.Value) << c.Args[0];
+    }
+  }
+  // Without the path form an absolute name counts as a switch, as the base reads values.
+  std::string value;
+  EXPECT_TRUE(TbrzCommandLine({"-server.cert", "/etc/c.pem"}).FindValueSwitch("server.cert", value));
+  EXPECT_EQ(value, "");
+}
+
 TEST(ParamValueConversion, Integers) {
   EXPECT_EQ(TbrzParamValue().AsInteger(), 0);
   EXPECT_EQ(TbrzParamValue("15").AsInteger(), 15);

@@ -102,8 +102,12 @@ TEST(FaultOperators, OperatorsLeavingOrStallingMidBroadcastCostTheOthersNothing)
   ASSERT_TRUE(s.Console.WaitFor(R"({"event": "connect", "protocol": "mqtt")"));
   // The console is read all along; every publish line is broadcast to every operator.
   std::atomic<bool> stopReading{false};
+  std::atomic<bool> dropped{false};
   std::thread console([&] {
-    while (!stopReading) (void)s.Console.Child().ReadLine(100ms);
+    while (!stopReading) {
+      auto line = s.Console.Child().ReadLine(100ms);
+      if (line && line->find(" dropped: ") != std::string::npos) dropped = true;
+    }
   });
   constexpr size_t kMessages = 100000;
   broker.StartFlood(Hex("30 08 00 03 61 2F 62 78 79 7A"), kMessages);
@@ -114,8 +118,8 @@ TEST(FaultOperators, OperatorsLeavingOrStallingMidBroadcastCostTheOthersNothing)
   operators[2]->Close();
   Operator& stalled = *operators[3];
   Operator& reader = *operators[4];
-  // The one that keeps reading gets every message; the stalled one holds the broadcast up for at most
-  // the send time-out and is then let go.
+  // The one that keeps reading gets every message; the stalled one holds up nobody and is let go once
+  // a write to it stalls for the send time-out.
   size_t received = 1;
   const auto deadline = std::chrono::steady_clock::now() + 40s;
   while (received < kMessages && std::chrono::steady_clock::now() < deadline) {
@@ -124,6 +128,9 @@ TEST(FaultOperators, OperatorsLeavingOrStallingMidBroadcastCostTheOthersNothing)
     if (line->find(R"("event": "publish")") != std::string::npos) ++received;
   }
   EXPECT_EQ(received, kMessages);
+  // Only after its drop does it read again (and then finds the end after what was sent to it).
+  for (int i = 0; i < 400 && !dropped; ++i) std::this_thread::sleep_for(50ms);
+  EXPECT_TRUE(dropped);
   EXPECT_TRUE(stalled.WaitClosed(20s));
   stopReading = true;
   console.join();
