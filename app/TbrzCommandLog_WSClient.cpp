@@ -13,6 +13,7 @@ void TbrzCommandLog_WSClient::DoProcessJSON() {
   else if (message == "broadcast") CommandBroadcast();
   else if (message == "heartbeat") CommandHeartBeat();
   else if (message == "watchdog") CommandWatchDog();
+  else UnknownCommand(message);
 }
 
 void TbrzCommandLog_WSClient::DoHelp() {
