@@ -22,8 +22,8 @@ class Client {
  public:
   explicit Client(std::vector<std::string> args = {}) : FProcess(Argv(args)) {
     const bool json = std::find(args.begin(), args.end(), "-json") != args.end();
-    if (!json)
-      for (size_t i = 0; i < std::size(kBanner); ++i) EXPECT_EQ(FProcess.ReadLine(), kBanner[i]);
+    if (json) return;
+    for (size_t i = 0; i < std::size(kBanner); ++i) EXPECT_EQ(FProcess.ReadLine(), kBanner[i]);
   }
   void Send(const std::string& line) { FProcess.WriteLine(line); }
   // The first line containing needle (lines before it go to seen).
@@ -66,7 +66,7 @@ std::vector<std::string> Paho(const std::string& mode, int port, const std::stri
   return argv;
 }
 
-int Run(const std::vector<std::string>& argv) {
+int RunPeer(const std::vector<std::string>& argv) {
   Process process(argv);
   return process.Wait(15s);
 }
@@ -119,8 +119,11 @@ TEST_P(ClientVersions, QoSSubscriptionListsExactPayloadsAndOutputOptions) {
   const std::regex shape(
       R"(\{"event": "publish", "protocol": "mqtt", "params":\{"topic": "q/1", "base64": "/w==", "qos": 1, "retain": false, "dup": false, "packetidentifier": \d+\}, "time": "\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z"\})");
   EXPECT_TRUE(std::regex_match(details, shape)) << details;
-  client.Send(R"({"message":"unsubscribe", "protocol":"mqtt", "params":{"topics":["q/1", "q/2", "q/0"]}})");
-  EXPECT_NE(client.WaitFor(R"("event": "unsubscribe")").find(R"("time": ")"), std::string::npos);
+  if (V5()) {
+    client.Send(R"({"message":"unsubscribe", "protocol":"mqtt", "params":{"topics":["q/1", "q/2", "q/0"]}})");
+    EXPECT_NE(client.WaitFor(R"("event": "unsubscribe")").find(R"("time": ")"), std::string::npos);
+    EXPECT_NE(client.NextLine().find(R"("event": "unsubscribe")"), std::string::npos);
+  }
   EXPECT_EQ(client.Stderr(), "");
 }
 
@@ -137,7 +140,7 @@ TEST(ClientMQTT5, PropertiesBothWaysWithPaho) {
   client.WaitFor(R"("event": "subscribe")");
 
   // paho -> brzmqtt: bytes, repeated user property keys in order, binary correlation data.
-  ASSERT_EQ(Run(Paho("send", broker.Port(), "p/in", "01ff")), 0);
+  ASSERT_EQ(RunPeer(Paho("send", broker.Port(), "p/in", "01ff")), 0);
   const std::string in = client.WaitFor(R"("topic": "p/in")");
   EXPECT_NE(in.find(R"("base64": "Af8=", "qos": 1)"), std::string::npos) << in;
   EXPECT_NE(in.find(R"("properties": {"correlationdata": {"base64": "AP8Q"}, "userproperties": [["a", "1"], ["a", "2"], ["b", "3"]], "contenttype": "application/octet-stream"})"),
@@ -164,8 +167,8 @@ TEST_P(ClientVersions, PersistentSessionReceivesWhatWasQueuedAndTheBrokerSeesThe
   client.Send(R"({"message":"subscribe", "protocol":"mqtt", "params":{"topic":"s/q", "qos":1}})");
   client.WaitFor(R"("event": "subscribe")");
   client.Send(R"({"message":"close"})");
-  client.WaitFor(R"({"event": "disconnected", "code")");
-  ASSERT_EQ(Run({"mosquitto_pub", "-p", std::to_string(broker.Port()), "-t", "s/q", "-m", "queued", "-q", "1"}), 0);
+  client.WaitFor(R"("event": "disconnected")");
+  ASSERT_EQ(RunPeer({"mosquitto_pub", "-p", std::to_string(broker.Port()), "-t", "s/q", "-m", "queued", "-q", "1"}), 0);
   client.Open(broker.Port());
   EXPECT_NE(client.WaitFor(R"("event": "connect")").find(R"("session": "true")"), std::string::npos);
   EXPECT_EQ(client.WaitFor(R"("topic": "s/q")"),
@@ -213,11 +216,11 @@ TEST(ClientMQTT, ResubscribeAfterABrokerRestart) {
   client.Send(R"({"message":"subscribe", "protocol":"mqtt", "params":{"topic":"r/1", "qos":1}})");
   client.WaitFor(R"("event": "subscribe")");
   broker.Stop();
-  client.WaitFor(R"({"event": "disconnected", "code")");
+  client.WaitFor(R"("event": "disconnected")");
   broker.Start();
   client.WaitFor(R"("event": "connect")", 20s);
   EXPECT_NE(client.WaitFor(R"("event": "subscribe")").find("Granted QoS 1"), std::string::npos);
-  ASSERT_EQ(Run({"mosquitto_pub", "-p", std::to_string(broker.Port()), "-t", "r/1", "-m", "again", "-q", "1"}), 0);
+  ASSERT_EQ(RunPeer({"mosquitto_pub", "-p", std::to_string(broker.Port()), "-t", "r/1", "-m", "again", "-q", "1"}), 0);
   EXPECT_EQ(client.WaitFor(R"("topic": "r/1")"),
             R"({"event": "publish", "protocol": "mqtt", "params":{"topic": "r/1", "text": "again"}})");
 }
@@ -311,7 +314,7 @@ TEST(ClientMQTT, PipedScriptWaitsForTheMessageOrTimesOut) {
                          R"({"message":"wait", "params":{"event":"publish", "count":1, "timeout":10, "match":{"topic":"w/1"}}})" + "\n");
     client.Child().CloseStdin();
     client.WaitFor(R"("event": "subscribe")");
-    ASSERT_EQ(Run({"mosquitto_pub", "-p", std::to_string(broker.Port()), "-t", "w/1", "-m", "arrived", "-q", "1"}), 0);
+    ASSERT_EQ(RunPeer({"mosquitto_pub", "-p", std::to_string(broker.Port()), "-t", "w/1", "-m", "arrived", "-q", "1"}), 0);
     EXPECT_EQ(client.WaitFor(R"("topic": "w/1")"),
               R"({"event": "publish", "protocol": "mqtt", "params":{"topic": "w/1", "text": "arrived"}})");
     EXPECT_EQ(client.NextLine(), R"({"event": "wait", "params":{"result": "done", "count": 1}})");

@@ -57,7 +57,7 @@ TEST(SessionFault, UnacknowledgedPublishIsResentWithDupAndTheSameIdentifierOnAPr
   EXPECT_EQ(ToHex(*publish).substr(0, 2), "32");
   // The connection drops before the PUBACK.
   broker.CloseClient();
-  ASSERT_TRUE(console.WaitFor(R"({"event": "disconnected", "code")"));
+  ASSERT_TRUE(console.WaitFor(R"("event": "disconnected")"));
   console.Send(Open(broker));
   ASSERT_TRUE(broker.Accept());
   connect = broker.NextPacketOfType(1);
@@ -74,7 +74,7 @@ TEST(SessionFault, UnacknowledgedPublishIsResentWithDupAndTheSameIdentifierOnAPr
   broker.Send(Bytes{0x40, 0x02, (*publish)[5], (*publish)[6]});
   ASSERT_TRUE(console.WaitFor(R"("event": "puback")"));
   broker.CloseClient();
-  ASSERT_TRUE(console.WaitFor(R"({"event": "disconnected", "code")"));
+  ASSERT_TRUE(console.WaitFor(R"("event": "disconnected")"));
   console.Send(Open(broker));
   ASSERT_TRUE(broker.Accept());
   ASSERT_TRUE(broker.NextPacketOfType(1));
@@ -107,7 +107,7 @@ TEST(SessionFault, ProtocolViolationsEndTheConnectionWithOneErrorLine) {
     broker.Send(c.AfterConnect);
     std::vector<std::string> seen;
     EXPECT_TRUE(console.WaitFor(std::string(R"({"event": "error", "description": ")") + c.Error + "\"}", &seen));
-    EXPECT_TRUE(console.WaitFor(R"({"event": "disconnected", "code")", &seen));
+    EXPECT_TRUE(console.WaitFor(R"("event": "disconnected")", &seen));
     EXPECT_TRUE(broker.WaitClientClosed());
     for (const std::string& line : seen) {
       EXPECT_EQ(line.find(R"("event": "pub)"), std::string::npos) << line;
