@@ -43,12 +43,18 @@ void TbrzEventWait::Offer(const std::string& aLine) {
 
 bool TbrzEventWait::Block() {
   std::unique_lock<std::mutex> guard(FLock);
-  auto done = [this] { return FSeen >= FCount; };
-  if (FTimeout.count() <= 0) {
-    FChanged.wait(guard, done);
-    return true;
+  auto over = [this] { return FSeen >= FCount || FCancelled; };
+  if (FTimeout.count() <= 0) FChanged.wait(guard, over);
+  else FChanged.wait_for(guard, FTimeout, over);
+  return FSeen >= FCount;
+}
+
+void TbrzEventWait::Cancel() {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FCancelled = true;
   }
-  return FChanged.wait_for(guard, FTimeout, done);
+  FChanged.notify_all();
 }
 
 int TbrzEventWait::Seen() const {
@@ -66,6 +72,15 @@ void TbrzEventWaits::Remove(const TbrzEventWaitPtr& aWait) {
   std::lock_guard<std::mutex> guard(FLock);
   FWaits.erase(std::remove(FWaits.begin(), FWaits.end(), aWait), FWaits.end());
   FActive.store(static_cast<int>(FWaits.size()));
+}
+
+void TbrzEventWaits::CancelAll() {
+  std::vector<TbrzEventWaitPtr> waits;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    waits = FWaits;
+  }
+  for (const TbrzEventWaitPtr& wait : waits) wait->Cancel();
 }
 
 void TbrzEventWaits::Notify(const std::string& aLine) {

@@ -31,8 +31,9 @@ class TbrzEventWait {
 
   // Counts aLine when it matches.
   void Offer(const std::string& aLine);
-  // Blocks until Count lines matched (true) or the time-out passed (false).
+  // Blocks until Count lines matched (true) or the time-out passed or the wait was cancelled (false).
   bool Block();
+  void Cancel();
   int Seen() const;
   int Count() const { return FCount; }
 
@@ -46,6 +47,7 @@ class TbrzEventWait {
   mutable std::mutex FLock;  // guards FSeen
   std::condition_variable FChanged;
   int FSeen = 0;
+  bool FCancelled = false;  // guarded by FLock
 };
 
 using TbrzEventWaitPtr = std::shared_ptr<TbrzEventWait>;
@@ -58,6 +60,8 @@ class TbrzEventWaits {
   bool Active() const { return FActive.load() != 0; }
   // Offers a printed line to every wait; costs nothing while none runs.
   void Notify(const std::string& aLine);
+  // Ends every wait running now (the program is ending).
+  void CancelAll();
 
  private:
   std::atomic<int> FActive{0};

@@ -147,6 +147,8 @@ TbrzWebSocketHTTPServer* TbrzCommandLog::ServerComponent() {
 }
 
 void TbrzCommandLog::StopIntake() {
+  // An operator's thread waiting in a wait must not hold up the server's end.
+  FWaits.CancelAll();
   std::unique_ptr<TbrzWebSocketHTTPServer> doomed;
   {
     // Waits for broadcasts under way; later ones find no server.

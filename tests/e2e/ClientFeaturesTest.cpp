@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "app/AppMessages.h"
+#include "tests/e2e/FaultPeers.h"
 #include "tests/support/TestSupport.h"
 
 namespace brz {
@@ -328,6 +329,48 @@ TEST(ClientMQTT, PipedScriptWaitsForTheMessageOrTimesOut) {
     EXPECT_EQ(client.WaitFor(R"("event": "wait")"), R"({"event": "wait", "params":{"result": "timeout", "count": 0}})");
     EXPECT_NE(client.Child().Wait(10s), -1);
   }
+}
+
+TEST(ClientMQTT, AnOperatorsWaitHoldsOnlyThatOperatorsCommands) {
+  const int port = test::FreeTcpPort();
+  Client client({"-server", "-server.ip", "127.0.0.1", "-server.port", std::to_string(port)});
+  client.WaitFor("Server Listening on 127.0.0.1:");
+  fault::Operator op(port);
+  ASSERT_TRUE(op.Connected());
+  // The operator's second command waits behind its wait.
+  ASSERT_TRUE(op.Send(R"({"message":"wait", "params":{"event":"options", "timeout":20, "match":{"version":"5.0"}}})"
+                      "\n"
+                      R"({"message":"api", "protocol":"mqtt", "params":{"version":"3.1.1"}})"
+                      "\n"));
+  // The console is answered at once meanwhile; its 5.0 line ends the operator's wait once that runs.
+  bool done = false;
+  std::vector<std::string> lines;  // event lines other than the console's own answers
+  auto take = [&](const std::string& line) {
+    // Event lines only (the operator's connection line is for people).
+    if (line.rfind("{", 0) != 0 || line.find(R"("version": "5.0")") != std::string::npos) return;
+    lines.push_back(line);
+    done = done || line.find(R"("event": "wait")") != std::string::npos;
+  };
+  for (int attempt = 0; attempt < 40 && !done; ++attempt) {
+    client.Send(kApi5);
+    bool answered = false;
+    while (!answered) {
+      auto line = client.Child().ReadLine(10s);
+      ASSERT_TRUE(line.has_value());
+      answered = line->find(R"("version": "5.0")") != std::string::npos;
+      take(*line);
+    }
+    while (auto line = client.Child().ReadLine(250ms)) take(*line);
+  }
+  while (lines.size() < 2) {
+    auto line = client.Child().ReadLine(10s);
+    if (!line) break;
+    take(*line);
+  }
+  ASSERT_TRUE(done);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], R"({"event": "wait", "params":{"result": "done", "count": 1}})");
+  EXPECT_EQ(lines[1], R"({"event": "options", "protocol": "mqtt", "params":{"version": "3.1.1"}})");
 }
 
 }  // namespace
