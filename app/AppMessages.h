@@ -76,6 +76,17 @@ inline constexpr const char* kHelpMQTT[] = {
 #undef BRZ_BROKER_HOST
 
 inline constexpr const char* kServerListening = "Server Listening on %s:%s";
+
+// Diagnostics (after "brzmqtt: ").
+inline constexpr const char* kNotACommand = "line is not a JSON command with a \"message\"; ignored";
+inline constexpr const char* kUnknownCommand = "unknown command \"%s\"; command ignored";
+inline constexpr const char* kUnknownMQTTCommand = "unknown MQTT command \"%s\"; command ignored";
+inline constexpr const char* kCommandIgnored = "; command ignored";
+inline constexpr const char* kUnknownMemberIgnored = "%s: unknown member \"%s\" ignored";
+inline constexpr const char* kNeedsMQTT5 = "%s need MQTT 5.0 (send api version 5.0 first)";
+inline constexpr const char* kPublishQoSFallback = "publish: qos must be 0, 1 or 2 (got %s); published at QoS 0";
+inline constexpr const char* kPropertiesAfterApi =
+    "%s: properties are kept but sent only under MQTT 5.0 (api version 5.0)";
 inline constexpr const char* kBroadcastPrefix = "#brz_broadcast:";
 
 }  // namespace brz

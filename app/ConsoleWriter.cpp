@@ -1,5 +1,7 @@
 #include "app/ConsoleWriter.h"
 
+#include <atomic>
+
 #include <poll.h>
 #include <unistd.h>
 
@@ -171,7 +173,17 @@ TbrzConsoleWriter& TbrzConsoleWriter::Instance() {
   return *writer;
 }
 
-void ConsoleWriteLine(std::string_view Text) { TbrzConsoleWriter::Instance().WriteLine(Text); }
+namespace {
+std::atomic<bool> GJSONOnly{false};
+}  // namespace
+
+void SetConsoleJSONOnly(bool aOn) { GJSONOnly.store(aOn); }
+
+void ConsoleWriteLine(std::string_view Text) {
+  // Event lines are JSON objects; under -json everything else is for people.
+  if (GJSONOnly.load(std::memory_order_relaxed) && (Text.empty() || Text.front() != '{')) return ErrorWriteLine(Text);
+  TbrzConsoleWriter::Instance().WriteLine(Text);
+}
 
 bool ConsoleFlush(std::chrono::milliseconds aTimeout) { return TbrzConsoleWriter::Instance().Flush(aTimeout); }
 

@@ -61,8 +61,11 @@ class TbrzConsoleWriter {
   std::thread FThread;               // started last in the constructor
 };
 
-// Shorthand for TbrzConsoleWriter::Instance().WriteLine.
+// Shorthand for TbrzConsoleWriter::Instance().WriteLine; with JSON-only output on, a line that is
+// no JSON object goes to standard error instead.
 void ConsoleWriteLine(std::string_view Text);
+// JSON-only output (-json): standard output carries event lines only.
+void SetConsoleJSONOnly(bool aOn);
 // Shorthand for TbrzConsoleWriter::Instance().Flush.
 bool ConsoleFlush(std::chrono::milliseconds aTimeout);
 

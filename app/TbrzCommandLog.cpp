@@ -6,6 +6,7 @@
 
 #include "app/AppMessages.h"
 #include "app/ConsoleWriter.h"
+#include "app/EventDetails.h"
 #include "app/EventLines.h"
 #include "common/Convert.h"
 #include "common/Memory.h"
@@ -37,6 +38,11 @@ TbrzCommandLog::~TbrzCommandLog() { StopIntake(); }
 void TbrzCommandLog::WriteLog(const std::string& Text) {
   ConsoleWriteLine(Text);
   BroadcastLine(Text);
+  if (FWaits.Active()) {
+    // A wait's result line must follow the line that ended it, not overtake it from a burst.
+    TbrzBurst::HandOnNow();
+    FWaits.Notify(Text);
+  }
 }
 
 void TbrzCommandLog::WriteLog(const std::string& Text, const std::string& OperatorText) {
@@ -73,20 +79,52 @@ void TbrzCommandLog::Diagnostic(const std::string& Text) {
 void TbrzCommandLog::ConsoleLine(const std::string& Text) { ConsoleWriteLine(Text); }
 
 void TbrzCommandLog::DoJSON(const std::string& Text) {
-  std::lock_guard<std::recursive_mutex> guard(FCommandLock);
-  CommandDocument()->Read(Text);
-  DoProcessJSON();
+  TbrzEventWaitPtr wait;
+  {
+    std::lock_guard<std::recursive_mutex> guard(FCommandLock);
+    SetPendingWait(nullptr);
+    FBlankCommand = Trim(Text).empty();
+    CommandDocument()->Read(Text);
+    DoProcessJSON();
+    // An operator's wait runs in DoOperatorJSON, past its hold of the lock.
+    if (!FFromOperator) wait = std::move(FPendingWait);
+  }
+  if (wait) RunWait(wait);
 }
 
 void TbrzCommandLog::DoOperatorJSON(const std::string& Text) {
-  std::lock_guard<std::recursive_mutex> guard(FCommandLock);
-  struct TSourceScope {
-    bool& Flag;
-    bool Saved;
-    explicit TSourceScope(bool& aFlag) : Flag(aFlag), Saved(aFlag) { Flag = true; }
-    ~TSourceScope() { Flag = Saved; }
-  } scope(FFromOperator);
-  DoJSON(Text);
+  TbrzEventWaitPtr wait;
+  {
+    std::lock_guard<std::recursive_mutex> guard(FCommandLock);
+    struct TSourceScope {
+      bool& Flag;
+      bool Saved;
+      explicit TSourceScope(bool& aFlag) : Flag(aFlag), Saved(aFlag) { Flag = true; }
+      ~TSourceScope() { Flag = Saved; }
+    } scope(FFromOperator);
+    DoJSON(Text);
+    wait = std::move(FPendingWait);
+  }
+  if (wait) RunWait(wait);
+}
+
+void TbrzCommandLog::UnknownCommand(const std::string& aMessage) {
+  if (FBlankCommand) return;
+  if (aMessage.empty()) return Diagnostic(kNotACommand);
+  Diagnostic(FormatMsg(kUnknownCommand, aMessage.c_str()));
+}
+
+void TbrzCommandLog::SetPendingWait(const TbrzEventWaitPtr& aWait) {
+  if (FPendingWait) FWaits.Remove(FPendingWait);
+  FPendingWait = aWait;
+  if (FPendingWait) FWaits.Add(FPendingWait);
+}
+
+void TbrzCommandLog::RunWait(const TbrzEventWaitPtr& aWait) {
+  const bool done = aWait->Block();
+  FWaits.Remove(aWait);
+  if (!done) NoteWaitTimedOut();
+  WriteLog(EventLine::WaitResult(done, done ? aWait->Count() : aWait->Seen()));
 }
 
 IbrzJSON TbrzCommandLog::CommandDocument() {
@@ -168,6 +206,8 @@ TbrzWebSocketHTTPServer* TbrzCommandLog::ServerComponent() {
 }
 
 void TbrzCommandLog::StopIntake() {
+  // An operator's thread waiting in a wait must not hold up the server's end.
+  FWaits.CancelAll();
   std::unique_ptr<TbrzWebSocketHTTPServer> doomed;
   std::unique_ptr<TbrzOperatorList> operators;
   {

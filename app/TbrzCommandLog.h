@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/EventWaits.h"
 #include "app/ParamValue.h"
 #include "app/TbrzOperatorList.h"
 #include "json/TbrzJSON.h"
@@ -70,6 +71,13 @@ class TbrzCommandLog {
   void SetErrorEvents(bool aOn) { FErrorEvents = aOn; }
   bool ErrorEvents() const { return FErrorEvents; }
 
+  // The wait a command asked for: run by DoJSON / DoOperatorJSON once the command lock is
+  // released, so that a waiting source holds up only its own commands. Inside a command only.
+  // Lines printed from this call on count for it.
+  void SetPendingWait(const TbrzEventWaitPtr& aWait);
+  // Whether the line of the command running now was blank (inside a command only).
+  bool BlankCommand() const { return FBlankCommand; }
+
   IbrzJSON CommandDocument();
   // The argument Name of the nested document of Node, or of the command itself when Node is empty.
   // Never raises: a failed look-up reads as empty text.
@@ -95,6 +103,11 @@ class TbrzCommandLog {
   virtual void BroadcastLine(const std::string& Text);
   // Console-only line (help, server connection lines).
   void ConsoleLine(const std::string& Text);
+  // A command no processor knows (an empty name: the line held no command): a diagnostic; blank
+  // lines stay silent.
+  virtual void UnknownCommand(const std::string& aMessage);
+  // Blocks in a wait, then prints its result line.
+  virtual void RunWait(const TbrzEventWaitPtr& aWait);
 
  private:
   // Runs every complete command a raw TCP operator sent; keeps the unfinished rest.
@@ -108,6 +121,9 @@ class TbrzCommandLog {
   std::atomic<bool> FErrorEvents{false};
   bool FFromOperator = false;  // guarded by FCommandLock
   std::atomic<bool> FWaitTimedOut{false};
+  TbrzEventWaits FWaits;
+  TbrzEventWaitPtr FPendingWait;  // guarded by FCommandLock
+  bool FBlankCommand = false;     // guarded by FCommandLock
   std::recursive_mutex FCommandLock;  // one command at a time on the shared document
 
   std::shared_mutex FServerLock;  // guards the FServer reference: shared while broadcasting

@@ -1,7 +1,9 @@
 #include "app/TbrzCommandLog_MQTT.h"
 
 #include "app/AppMessages.h"
+#include "app/EventDetails.h"
 #include "app/EventLines.h"
+#include "transport/TbrzSocketErrors.h"
 
 namespace brz {
 
@@ -19,26 +21,27 @@ TbrzWSProtocol_MQTT_Client& TbrzCommandLog_MQTT::MQTTComponent() {
       HandleMQTTBeforeConnect(aCleanSession, aClientIdentifier);
     };
     engine->OnMQTTConnect = [this](const TbrzConnectionPtr&, bool Session, int32_t ReasonCode,
-                                   const std::string& ReasonName, const TbrzWSMQTTCONNACKProperties&) {
-      HandleMQTTConnect(Session, ReasonCode, ReasonName);
+                                   const std::string& ReasonName, const TbrzWSMQTTCONNACKProperties& Properties) {
+      HandleMQTTConnect(Session, ReasonCode, ReasonName, &Properties);
     };
     engine->OnMQTTPing = [this](const TbrzConnectionPtr&) { HandleMQTTPing(); };
-    engine->OnMQTTPublish = [this](const TbrzConnectionPtr&, const std::string& aTopic, const std::string& aText,
-                                   const TbrzWSMQTTPublishProperties&) { HandleMQTTPublish(aTopic, aText); };
+    engine->OnMQTTPublishPacket = [this](const TbrzConnectionPtr&, const TbrzWSMQTTPUBLISH& aPublish) {
+      HandleMQTTPublishPacket(aPublish);
+    };
     engine->OnMQTTPubAck = [this](const TbrzConnectionPtr&, uint16_t Id, int32_t Code, const std::string& Name,
-                                  const TbrzWSMQTTPUBSUBACKProperties&) { HandleMQTTPubAck(Id, Code, Name); };
+                                  const TbrzWSMQTTPUBSUBACKProperties& P) { HandleMQTTPubAck(Id, Code, Name, &P); };
     engine->OnMQTTPubRec = [this](const TbrzConnectionPtr&, uint16_t Id, int32_t Code, const std::string& Name,
-                                  const TbrzWSMQTTPUBSUBACKProperties&) { HandleMQTTPubRec(Id, Code, Name); };
+                                  const TbrzWSMQTTPUBSUBACKProperties& P) { HandleMQTTPubRec(Id, Code, Name, &P); };
     engine->OnMQTTPubRel = [this](const TbrzConnectionPtr&, uint16_t Id, int32_t Code, const std::string& Name,
-                                  const TbrzWSMQTTPUBSUBACKProperties&) { HandleMQTTPubRel(Id, Code, Name); };
+                                  const TbrzWSMQTTPUBSUBACKProperties& P) { HandleMQTTPubRel(Id, Code, Name, &P); };
     engine->OnMQTTPubComp = [this](const TbrzConnectionPtr&, uint16_t Id, int32_t Code, const std::string& Name,
-                                   const TbrzWSMQTTPUBSUBACKProperties&) { HandleMQTTPubComp(Id, Code, Name); };
+                                   const TbrzWSMQTTPUBSUBACKProperties& P) { HandleMQTTPubComp(Id, Code, Name, &P); };
     engine->OnMQTTSubscribe = [this](const TbrzConnectionPtr&, uint16_t Id, const TbrzWSSUBACKS& Codes,
-                                     const TbrzWSMQTTSUBACKProperties&) { HandleMQTTSubscribe(Id, Codes); };
+                                     const TbrzWSMQTTSUBACKProperties& P) { HandleMQTTSubscribe(Id, Codes, &P); };
     engine->OnMQTTUnSubscribe = [this](const TbrzConnectionPtr&, uint16_t Id, const TbrzWSUNSUBACKS& Codes,
-                                       const TbrzWSMQTTUNSUBACKProperties&) { HandleMQTTUnSubscribe(Id, Codes); };
+                                       const TbrzWSMQTTUNSUBACKProperties& P) { HandleMQTTUnSubscribe(Id, Codes, &P); };
     engine->OnMQTTDisconnect = [this](const TbrzConnectionPtr&, int32_t Code, const std::string& Name,
-                                      const TbrzWSMQTTDISCONNECTProperties&) { HandleMQTTDisconnect(Code, Name); };
+                                      const TbrzWSMQTTDISCONNECTProperties& P) { HandleMQTTDisconnect(Code, Name, &P); };
     engine->OnMQTTAuth = [this](const TbrzConnectionPtr&, int32_t, const std::string&,
                                 const TbrzWSMQTTAUTHProperties&) { HandleMQTTAuth(); };
     FMQTT = std::move(engine);
@@ -52,7 +55,9 @@ void TbrzCommandLog_MQTT::DoProcessJSON() {
   const std::string protocol = ParamValue("protocol").AsText();
   if (protocol != "mqtt") {
     MQTTComponent();
-    TbrzCommandLog_WSProtocolClient::DoProcessJSON();
+    if (message == "output") CommandOutput();
+    else if (message == "wait") CommandWait();
+    else TbrzCommandLog_WSProtocolClient::DoProcessJSON();
     return;
   }
   if (message == "subscribe") CommandSubscribe();
@@ -62,31 +67,15 @@ void TbrzCommandLog_MQTT::DoProcessJSON() {
   else if (message == "api") CommandApi();
   else if (message == "authentication") CommandAuthentication();
   else if (message == "heartbeat") CommandMQTTHeartBeat();
+  else if (message == "session") CommandSession();
+  else if (message == "will") CommandWill();
+  else if (!BlankCommand()) Diagnostic(FormatMsg(kUnknownMQTTCommand, message.c_str()));
 }
 
 void TbrzCommandLog_MQTT::DoHelp() {
   TbrzCommandLog_WSProtocolClient::DoHelp();
   for (const char* line : kHelpMQTT) ConsoleLine(line);
 }
-
-void TbrzCommandLog_MQTT::CommandSubscribe() {
-  MQTTComponent().Subscribe(ParamValue("topic", Params()).AsText(), TmqttQoS::mtqsAtMostOnce);
-}
-
-void TbrzCommandLog_MQTT::CommandUnSubscribe() { MQTTComponent().UnSubscribe(ParamValue("topic", Params()).AsText()); }
-
-void TbrzCommandLog_MQTT::CommandPublish() {
-  // Arguments are read in this order: retain, qos, topic, text.
-  const IbrzObjectJSON params = Params();
-  const bool retain = ParamValue("retain", params).AsText() == "true";
-  const int32_t q = ParamValue("qos", params).AsInteger();
-  const TmqttQoS qos = q == 1 ? TmqttQoS::mtqsAtLeastOnce : q == 2 ? TmqttQoS::mtqsExactlyOnce : TmqttQoS::mtqsAtMostOnce;
-  const std::string topic = ParamValue("topic", params).AsText();
-  const std::string text = ParamValue("text", params).AsText();
-  MQTTComponent().Publish(topic, text, qos, retain);
-}
-
-void TbrzCommandLog_MQTT::CommandDisconnect() { MQTTComponent().Disconnect(); }
 
 void TbrzCommandLog_MQTT::CommandApi() {
   const bool v5 = ParamValue("version", Params()).AsText() == "5.0";
@@ -125,44 +114,65 @@ void TbrzCommandLog_MQTT::CommandMQTTHeartBeat() {
   }
 }
 
-void TbrzCommandLog_MQTT::HandleMQTTBeforeConnect(bool&, std::string&) {}
-
-void TbrzCommandLog_MQTT::HandleMQTTConnect(bool Session, int32_t ReasonCode, const std::string& ReasonName) {
-  WriteLog(EventLine::MQTTConnect(Session, ReasonCode, ReasonName));
-}
-
 void TbrzCommandLog_MQTT::HandleMQTTPing() {}
 
 void TbrzCommandLog_MQTT::HandleMQTTPublish(const std::string& Topic, const std::string& Text) {
   WriteLog(EventLine::MQTTPublish(Topic, Text));
 }
 
-void TbrzCommandLog_MQTT::HandleMQTTPubAck(uint16_t Id, int32_t Code, const std::string& Name) {
-  WriteLog(EventLine::MQTTAck("puback", Id, Code, Name));
+void TbrzCommandLog_MQTT::HandleMQTTPublishPacket(const TbrzWSMQTTPUBLISH& Publish) {
+  if (FDetails.load()) return WriteLog(EventLine::MQTTPublishDetails(Publish, MQTT5()));
+  WriteLog(EventLine::MQTTPublishExact(Publish.Topic(), Publish));
 }
 
-void TbrzCommandLog_MQTT::HandleMQTTPubRec(uint16_t Id, int32_t Code, const std::string& Name) {
-  WriteLog(EventLine::MQTTAck("pubrec", Id, Code, Name));
+namespace {
+
+std::string AckLine(bool aDetails, std::string_view aName, uint16_t aId, int32_t aCode, const std::string& aReason,
+                    const TbrzWSMQTTPUBSUBACKProperties* aProperties) {
+  std::string line = EventLine::MQTTAck(aName, aId, aCode, aReason);
+  if (!aDetails || !aProperties) return line;
+  return WithParams(std::move(line), EventLine::AckDetails(*aProperties));
 }
 
-void TbrzCommandLog_MQTT::HandleMQTTPubRel(uint16_t Id, int32_t Code, const std::string& Name) {
-  WriteLog(EventLine::MQTTAck("pubrel", Id, Code, Name));
+}  // namespace
+
+void TbrzCommandLog_MQTT::HandleMQTTPubAck(uint16_t Id, int32_t Code, const std::string& Name,
+                                           const TbrzWSMQTTPUBSUBACKProperties* Properties) {
+  WriteLog(AckLine(FDetails.load(), "puback", Id, Code, Name, Properties));
 }
 
-void TbrzCommandLog_MQTT::HandleMQTTPubComp(uint16_t Id, int32_t Code, const std::string& Name) {
-  WriteLog(EventLine::MQTTAck("pubcomp", Id, Code, Name));
+void TbrzCommandLog_MQTT::HandleMQTTPubRec(uint16_t Id, int32_t Code, const std::string& Name,
+                                           const TbrzWSMQTTPUBSUBACKProperties* Properties) {
+  WriteLog(AckLine(FDetails.load(), "pubrec", Id, Code, Name, Properties));
 }
 
-void TbrzCommandLog_MQTT::HandleMQTTSubscribe(uint16_t Id, const TbrzWSSUBACKS& SubAcks) {
-  for (const auto& ack : SubAcks) WriteLog(EventLine::MQTTAck("subscribe", Id, ack.ReasonCode, ack.ReasonName));
+void TbrzCommandLog_MQTT::HandleMQTTPubRel(uint16_t Id, int32_t Code, const std::string& Name,
+                                           const TbrzWSMQTTPUBSUBACKProperties* Properties) {
+  WriteLog(AckLine(FDetails.load(), "pubrel", Id, Code, Name, Properties));
 }
 
-void TbrzCommandLog_MQTT::HandleMQTTUnSubscribe(uint16_t Id, const TbrzWSUNSUBACKS& UnSubAcks) {
-  for (const auto& ack : UnSubAcks) WriteLog(EventLine::MQTTAck("unsubscribe", Id, ack.ReasonCode, ack.ReasonName));
+void TbrzCommandLog_MQTT::HandleMQTTPubComp(uint16_t Id, int32_t Code, const std::string& Name,
+                                            const TbrzWSMQTTPUBSUBACKProperties* Properties) {
+  WriteLog(AckLine(FDetails.load(), "pubcomp", Id, Code, Name, Properties));
 }
 
-void TbrzCommandLog_MQTT::HandleMQTTDisconnect(int32_t ReasonCode, const std::string& ReasonName) {
-  WriteLog(EventLine::MQTTDisconnected(ReasonCode, ReasonName));
+void TbrzCommandLog_MQTT::HandleMQTTSubscribe(uint16_t Id, const TbrzWSSUBACKS& SubAcks,
+                                              const TbrzWSMQTTPUBSUBACKProperties* Properties) {
+  for (const auto& ack : SubAcks)
+    WriteLog(AckLine(FDetails.load(), "subscribe", Id, ack.ReasonCode, ack.ReasonName, Properties));
+}
+
+void TbrzCommandLog_MQTT::HandleMQTTUnSubscribe(uint16_t Id, const TbrzWSUNSUBACKS& UnSubAcks,
+                                                const TbrzWSMQTTPUBSUBACKProperties* Properties) {
+  for (const auto& ack : UnSubAcks)
+    WriteLog(AckLine(FDetails.load(), "unsubscribe", Id, ack.ReasonCode, ack.ReasonName, Properties));
+}
+
+void TbrzCommandLog_MQTT::HandleMQTTDisconnect(int32_t ReasonCode, const std::string& ReasonName,
+                                               const TbrzWSMQTTDISCONNECTProperties* Properties) {
+  std::string line = EventLine::MQTTDisconnected(ReasonCode, ReasonName);
+  if (FDetails.load() && Properties) line = WithParams(std::move(line), EventLine::DisconnectDetails(*Properties));
+  WriteLog(line);
 }
 
 void TbrzCommandLog_MQTT::HandleMQTTAuth() {}

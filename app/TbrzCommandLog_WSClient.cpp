@@ -16,6 +16,7 @@ void TbrzCommandLog_WSClient::DoProcessJSON() {
   else if (message == "tls") CommandTLS();
   else if (message == "proxy") CommandProxy();
   else if (message == "websocket") CommandWebSocket();
+  else UnknownCommand(message);
 }
 
 void TbrzCommandLog_WSClient::DoHelp() {

@@ -77,8 +77,11 @@ bool IsKeyword(const std::string& line, const char* keyword) {
 }
 
 void Run(int argc, char** argv) {
+  const brz::TbrzCommandLine commandLine(argc, argv);
+  // Set before the banner: under -json it goes to standard error too.
+  if (commandLine.HasSwitch("json")) brz::SetConsoleJSONOnly(true);
   for (const char* line : brz::kBanner) brz::ConsoleWriteLine(line);
-  CommandProcessor().Initialize(brz::TbrzCommandLine(argc, argv));
+  CommandProcessor().Initialize(commandLine);
   TbrzConsoleReader input;
   std::string line;
   // End of input ends the program as EXIT does.

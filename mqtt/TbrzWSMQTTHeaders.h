@@ -123,9 +123,14 @@ class TbrzWSTopic {
   void SetQoS(TmqttQoS aValue) { FQoS = aValue; }
   const std::string& Topic() const { return FTopic; }
   void SetTopic(std::string aValue) { FTopic = std::move(aValue); }
+  // MQTT 5 subscription option bits beside the QoS (No Local 0x04, Retain As Published 0x08,
+  // Retain Handling 0x30); not sent under MQTT 3.1.1.
+  uint8_t Options() const { return FOptions; }
+  void SetOptions(uint8_t aValue) { FOptions = aValue; }
 
  private:
   TmqttQoS FQoS = TmqttQoS::mtqsAtMostOnce;
+  uint8_t FOptions = 0;
   std::string FTopic;
 };
 

@@ -83,7 +83,7 @@ void TbrzWSMQTTMessage::ClearStreamReadTCP() {
 }
 
 const std::string& TbrzWSMQTTMessage::ClientId() {
-  if (FClientId.empty()) {
+  if (FClientId.empty() && !FEmptyClientId) {
     std::string digits;
     for (char c : NewGuidText()) {
       if (c != '{' && c != '}' && c != '-') digits.push_back(c);
@@ -232,8 +232,9 @@ TBytes TbrzWSMQTTMessage::DoSubscribe(uint16_t aPacketIdentifier, const TbrzWSTo
   WriteSubscribeProperties(VariableHeader());
   for (const auto& topic : aTopics) {
     PayLoadHeader().AddString(topic.Topic(), true);
-    // Only the QoS: no other subscription option is ever set.
-    PayLoadHeader().AddByte(static_cast<uint8_t>(topic.QoS()));
+    uint8_t options = static_cast<uint8_t>(topic.QoS());
+    if (FMQTTVersion == TwsMQTTVersion::mqtt5) options |= static_cast<uint8_t>(topic.Options() & 0x3C);
+    PayLoadHeader().AddByte(options);
   }
   return AssemblePacket();
 }

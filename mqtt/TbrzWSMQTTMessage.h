@@ -95,6 +95,9 @@ class TbrzWSMQTTMessage : public TbrzThreadSafeComponent {
   // Generates an identifier of 23 upper-case hexadecimal digits when none is set.
   const std::string& ClientId();
   void SetClientId(std::string aValue) { FClientId = std::move(aValue); }
+  // An empty identifier is sent as it is (the broker assigns one) instead of a generated one.
+  bool EmptyClientId() const { return FEmptyClientId; }
+  void SetEmptyClientId(bool aValue) { FEmptyClientId = aValue; }
   TwsMQTTVersion MQTTVersion() const { return FMQTTVersion; }
   void SetMQTTVersion(TwsMQTTVersion aValue) { FMQTTVersion = aValue; }
   const std::string& ConnectionId() const { return FConnectionId; }
@@ -170,6 +173,7 @@ class TbrzWSMQTTMessage : public TbrzThreadSafeComponent {
   std::unique_ptr<TbrzWSMQTTDISCONNECT> FDISCONNECT;
   std::unique_ptr<TbrzWSMQTTAUTH> FAUTH;
   bool FCleanSession = true;
+  bool FEmptyClientId = false;
   std::string FClientId;
   TwsMQTTVersion FMQTTVersion = TwsMQTTVersion::mqtt311;
   TbrzWSMQTTConnect_Properties FConnectProperties;

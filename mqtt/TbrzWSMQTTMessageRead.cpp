@@ -3,6 +3,8 @@
 
 #include "mqtt/TbrzWSMQTTMessage.h"
 
+#include "common/Text.h"
+
 namespace brz {
 
 namespace {
@@ -17,6 +19,15 @@ void ReadPropertyBlock(const uint8_t* aBody, size_t aSize, size_t& aPosition, Tb
   size_t take = std::min(static_cast<size_t>(length), aSize - aPosition);
   if (take > 0) aProperties.ReadBytes(aBody + aPosition, take);
   aPosition += take;
+}
+
+// Whether the bytes BytesToText reads as the topic are valid UTF-8.
+bool TopicBytesValid(const uint8_t* aBody, size_t aSize) {
+  if (aSize >= 2) {
+    const auto length = static_cast<size_t>(WordAt(aBody, 0));
+    if (1 + length < aSize) return IsValidUTF8(aBody + 2, length);
+  }
+  return IsValidUTF8(aBody, aSize);
 }
 
 }  // namespace
@@ -131,7 +142,11 @@ void TbrzWSMQTTMessage::ReadCONNACK(const uint8_t* aBody, size_t aSize) {
 void TbrzWSMQTTMessage::ReadPUBLISH(const uint8_t* aBody, size_t aSize) {
   TbrzWSMQTTPUBLISH& publish = PUBLISH();
   publish.Clear();
+  publish.SetQoS(FixedHeader().QoS());
+  publish.SetRetain(FixedHeader().Retain());
+  publish.SetDuplicate(FixedHeader().Duplicate());
   publish.SetTopic(BytesToText(aBody, aSize, true, 0));
+  publish.SetTopicValid(TopicBytesValid(aBody, aSize));
   if (aSize <= 1) return;
   const auto topicLength = static_cast<size_t>(WordAt(aBody, 0));
   size_t position = 0;
@@ -145,7 +160,7 @@ void TbrzWSMQTTMessage::ReadPUBLISH(const uint8_t* aBody, size_t aSize) {
   if (FMQTTVersion == TwsMQTTVersion::mqtt5 && position < aSize) {
     ReadPropertyBlock(aBody, aSize, position, publish.PUBLISHProperties());
   }
-  publish.SetText(BytesToText(aBody, aSize, false, position));
+  if (position < aSize) publish.SetPayload(std::string(reinterpret_cast<const char*>(aBody) + position, aSize - position));
 }
 
 void TbrzWSMQTTMessage::ReadAcknowledgement(TmqttControlPacket aPacket, const uint8_t* aBody, size_t aSize) {

@@ -1,5 +1,7 @@
 #include "mqtt/TbrzWSMQTTPackets.h"
 
+#include "common/Text.h"
+
 #include <initializer_list>
 
 #include "mqtt/MQTTMessages.h"
@@ -96,6 +98,17 @@ std::string ReasonCodeName(TmqttControlPacket aPacket, int32_t aCode) {
 std::string ConnackReturnCodeName(int32_t aCode) {
   if (aCode < 0 || aCode >= static_cast<int32_t>(std::size(ConnackTable))) return {};
   return ConnackTable[aCode];
+}
+
+void TbrzWSMQTTPUBLISH::SetPayload(std::string aValue) {
+  FPayloadExact = IsValidUTF8(aValue);
+  if (FPayloadExact) {
+    FText = std::move(aValue);
+    FPayload.clear();
+  } else {
+    FText = BytesToUTF8Text(aValue);
+    FPayload = std::move(aValue);
+  }
 }
 
 }  // namespace brz

@@ -73,12 +73,32 @@ class TbrzWSMQTTPUBLISH : public TbrzWSMQTTVariableHeader {
   void SetText(std::string aValue) { FText = std::move(aValue); }
   const std::string& Topic() const { return FTopic; }
   void SetTopic(std::string aValue) { FTopic = std::move(aValue); }
+  // The payload bytes exactly as received (Text is their UTF-8 reading, lossy where they are not UTF-8).
+  const std::string& Payload() const { return FPayloadExact ? FText : FPayload; }
+  void SetPayload(std::string aValue);
+  // The flags of the fixed header.
+  TmqttQoS QoS() const { return FQoS; }
+  void SetQoS(TmqttQoS aValue) { FQoS = aValue; }
+  bool Retain() const { return FRetain; }
+  void SetRetain(bool aValue) { FRetain = aValue; }
+  bool Duplicate() const { return FDuplicate; }
+  void SetDuplicate(bool aValue) { FDuplicate = aValue; }
+  // False when the topic's bytes are not valid UTF-8 (Topic then holds their lossy reading).
+  bool TopicValid() const { return FTopicValid; }
+  void SetTopicValid(bool aValue) { FTopicValid = aValue; }
 
  private:
   int32_t FPacketIdentifier = 0;
   TbrzWSMQTTPublishProperties FPUBLISHProperties;
   std::string FText;
   std::string FTopic;
+  // Only a payload that is not valid UTF-8 is kept a second time.
+  std::string FPayload;
+  bool FPayloadExact = true;
+  TmqttQoS FQoS = TmqttQoS::mtqsAtMostOnce;
+  bool FRetain = false;
+  bool FDuplicate = false;
+  bool FTopicValid = true;
 };
 
 // PUBACK, PUBREC, PUBREL, PUBCOMP, DISCONNECT and AUTH: identifier, reason and properties.

@@ -95,6 +95,7 @@ int32_t TbrzWSMQTTConnect_Properties::TopicAliasMaximum() const { return std::cl
 
 void TbrzWSMQTTConnect_Properties::Assign(const TbrzWSMQTTConnect_Properties& aSource) {
   FAuthenticationMethod = aSource.AuthenticationMethod();
+  FAuthenticationData = aSource.AuthenticationData();
   FEnabled = aSource.Enabled();
   FMaximumPacketSize = aSource.MaximumPacketSize();
   FReceiveMaximum = aSource.ReceiveMaximum();
@@ -114,6 +115,7 @@ void TbrzWSMQTTConnect_Properties::Write(TbrzWSMQTTVariableHeader& aBuffer) cons
   WriteFlag(aBuffer, IdRequestProblemInformation, RequestProblemInformation());
   WriteUserProperties(aBuffer, FUserProperties);
   WriteStringIfSet(aBuffer, IdAuthenticationMethod, FAuthenticationMethod);
+  if (!FAuthenticationMethod.empty()) WriteStringIfSet(aBuffer, IdAuthenticationData, FAuthenticationData);
 }
 
 // ---- will
@@ -182,13 +184,16 @@ int32_t TbrzWSMQTTSubscribe_Properties::SubscriptionIdentifier() const {
 
 void TbrzWSMQTTSubscribe_Properties::Assign(const TbrzWSMQTTSubscribe_Properties& aSource) {
   FEnabled = aSource.Enabled();
+  FSendSubscriptionIdentifier = aSource.SendSubscriptionIdentifier();
   FSubscriptionIdentifier = aSource.SubscriptionIdentifier();
   FUserProperties = aSource.UserProperties();
 }
 
 void TbrzWSMQTTSubscribe_Properties::Write(TbrzWSMQTTVariableHeader& aBuffer) const {
-  aBuffer.AddByte(IdSubscriptionIdentifier);
-  aBuffer.AddVarInteger(SubscriptionIdentifier());
+  if (FSendSubscriptionIdentifier) {
+    aBuffer.AddByte(IdSubscriptionIdentifier);
+    aBuffer.AddVarInteger(SubscriptionIdentifier());
+  }
   WriteUserProperties(aBuffer, FUserProperties);
 }
 
@@ -209,12 +214,13 @@ void TbrzWSMQTTDisconnect_Properties::Assign(const TbrzWSMQTTDisconnect_Properti
   FEnabled = aSource.Enabled();
   FReasonString = aSource.ReasonString();
   FServerReference = aSource.ServerReference();
+  FSendSessionExpiryInterval = aSource.SendSessionExpiryInterval();
   FSessionExpiryInterval = aSource.SessionExpiryInterval();
   FUserProperties = aSource.UserProperties();
 }
 
 void TbrzWSMQTTDisconnect_Properties::Write(TbrzWSMQTTVariableHeader& aBuffer) const {
-  WriteInteger(aBuffer, IdSessionExpiryInterval, SessionExpiryInterval());
+  if (FSendSessionExpiryInterval) WriteInteger(aBuffer, IdSessionExpiryInterval, SessionExpiryInterval());
   WriteStringIfSet(aBuffer, IdReasonString, FReasonString);
   WriteUserProperties(aBuffer, FUserProperties);
   WriteStringIfSet(aBuffer, IdServerReference, FServerReference);
@@ -279,6 +285,19 @@ bool TbrzWSMQTTPropertyCursor::ReadString(std::string& aValue) {
   return true;
 }
 
+bool TbrzWSMQTTPropertyCursor::ReadBinary(std::string& aValue) {
+  if (FSize - FPosition < 2) return false;
+  size_t length = (static_cast<size_t>(FBytes[FPosition]) << 8) | FBytes[FPosition + 1];
+  if (FPosition + 2 + length > FSize) {
+    aValue.assign(reinterpret_cast<const char*>(FBytes) + FPosition, FSize - FPosition);
+    FPosition = FSize;
+    return false;
+  }
+  aValue.assign(reinterpret_cast<const char*>(FBytes) + FPosition + 2, length);
+  FPosition += 2 + length;
+  return true;
+}
+
 bool TbrzWSMQTTPropertyCursor::ReadVarInteger(int32_t& aValue) {
   return DecodeVarInteger(FBytes, FSize, FPosition, aValue);
 }
@@ -302,7 +321,7 @@ void TbrzWSMQTTCONNACKProperties::ParseProperties(TbrzWSMQTTPropertyCursor& aCur
       case IdAssignedClientIdentifier: more = aCursor.ReadString(FAssignedClientIdentifier); break;
       case IdServerKeepAlive: more = aCursor.ReadWord(FServerKeepAlive); break;
       case IdAuthenticationMethod: more = aCursor.ReadString(FAuthenticationMethod); break;
-      case IdAuthenticationData: more = aCursor.ReadString(FAuthenticationData); break;
+      case IdAuthenticationData: more = aCursor.ReadBinary(FAuthenticationData); break;
       case IdResponseInformation: more = aCursor.ReadString(FResponseInformation); break;
       case IdServerReference: more = aCursor.ReadString(FServerReference); break;
       case IdReasonString: more = aCursor.ReadString(FReasonString); break;
@@ -340,7 +359,7 @@ void TbrzWSMQTTPublishProperties::ParseProperties(TbrzWSMQTTPropertyCursor& aCur
       case IdMessageExpiryInterval: more = aCursor.ReadInteger(FMessageExpiryInterval); break;
       case IdContentType: more = aCursor.ReadString(FContentType); break;
       case IdResponseTopic: more = aCursor.ReadString(FResponseTopic); break;
-      case IdCorrelationData: more = aCursor.ReadString(FCorrelationData); break;
+      case IdCorrelationData: more = aCursor.ReadBinary(FCorrelationData); break;
       case IdSubscriptionIdentifier: more = aCursor.ReadVarInteger(FSubscriptionIdentifier); break;
       case IdTopicAlias: more = aCursor.ReadWord(FTopicAlias); break;
       case IdUserProperty: more = aCursor.ReadUserProperty(FUserProperties); break;
@@ -381,7 +400,7 @@ void TbrzWSMQTTAUTHProperties::ParseProperties(TbrzWSMQTTPropertyCursor& aCursor
   while (more && aCursor.NextIdentifier(identifier)) {
     switch (identifier) {
       case IdAuthenticationMethod: more = aCursor.ReadString(FAuthenticationMethod); break;
-      case IdAuthenticationData: more = aCursor.ReadString(FAuthenticationData); break;
+      case IdAuthenticationData: more = aCursor.ReadBinary(FAuthenticationData); break;
       case IdReasonString: more = aCursor.ReadString(FReasonString); break;
       case IdUserProperty: more = aCursor.ReadUserProperty(FUserProperties); break;
       default: break;

@@ -28,6 +28,9 @@ class TbrzWSMQTTConnect_Properties {
  public:
   const std::string& AuthenticationMethod() const { return FAuthenticationMethod; }
   void SetAuthenticationMethod(std::string aValue) { FAuthenticationMethod = std::move(aValue); }
+  // Sent only together with an authentication method.
+  const std::string& AuthenticationData() const { return FAuthenticationData; }
+  void SetAuthenticationData(std::string aValue) { FAuthenticationData = std::move(aValue); }
   bool Enabled() const { return FEnabled; }
   void SetEnabled(bool aValue) { FEnabled = aValue; }
   int32_t MaximumPacketSize() const;  // clamped: <= 0 becomes 2147483647
@@ -51,6 +54,7 @@ class TbrzWSMQTTConnect_Properties {
 
  private:
   std::string FAuthenticationMethod;
+  std::string FAuthenticationData;
   bool FEnabled = false;
   int32_t FMaximumPacketSize = 2147483647;
   int32_t FReceiveMaximum = 65535;
@@ -136,6 +140,10 @@ class TbrzWSMQTTSubscribe_Properties {
   void SetEnabled(bool aValue) { FEnabled = aValue; }
   int32_t SubscriptionIdentifier() const;  // clamped: <= 0 becomes 1
   void SetSubscriptionIdentifier(int32_t aValue) { FSubscriptionIdentifier = aValue; }
+  // Whether the block carries the subscription identifier at all (a block of user properties
+  // alone asks for none).
+  bool SendSubscriptionIdentifier() const { return FSendSubscriptionIdentifier; }
+  void SetSendSubscriptionIdentifier(bool aValue) { FSendSubscriptionIdentifier = aValue; }
   const TbrzWSMQTTUserProperties& UserProperties() const { return FUserProperties; }
   void SetUserProperties(const TbrzWSMQTTUserProperties& aValue) { FUserProperties = aValue; }
 
@@ -144,6 +152,7 @@ class TbrzWSMQTTSubscribe_Properties {
 
  private:
   bool FEnabled = false;
+  bool FSendSubscriptionIdentifier = true;
   int32_t FSubscriptionIdentifier = 1;
   TbrzWSMQTTUserProperties FUserProperties;
 };
@@ -173,6 +182,9 @@ class TbrzWSMQTTDisconnect_Properties {
   void SetServerReference(std::string aValue) { FServerReference = std::move(aValue); }
   int32_t SessionExpiryInterval() const;  // clamped: negative becomes 0
   void SetSessionExpiryInterval(int32_t aValue) { FSessionExpiryInterval = aValue; }
+  // Whether the block carries the session expiry at all (absent leaves the CONNECT's in force).
+  bool SendSessionExpiryInterval() const { return FSendSessionExpiryInterval; }
+  void SetSendSessionExpiryInterval(bool aValue) { FSendSessionExpiryInterval = aValue; }
   const TbrzWSMQTTUserProperties& UserProperties() const { return FUserProperties; }
   void SetUserProperties(const TbrzWSMQTTUserProperties& aValue) { FUserProperties = aValue; }
 
@@ -183,6 +195,7 @@ class TbrzWSMQTTDisconnect_Properties {
   bool FEnabled = false;
   std::string FReasonString;
   std::string FServerReference;
+  bool FSendSessionExpiryInterval = true;
   int32_t FSessionExpiryInterval = 0;
   TbrzWSMQTTUserProperties FUserProperties;
 };
@@ -232,6 +245,8 @@ class TbrzWSMQTTPropertyCursor {
   // A string whose length runs past the block is every byte from its length field to the end,
   // and ends the parse.
   bool ReadString(std::string& aValue);
+  // Binary data: the same layout as a string, the bytes kept exactly.
+  bool ReadBinary(std::string& aValue);
   bool ReadVarInteger(int32_t& aValue);
   bool ReadUserProperty(TbrzWSMQTTUserProperties& aLines);
 

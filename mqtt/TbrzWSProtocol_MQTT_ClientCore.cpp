@@ -145,7 +145,8 @@ uint16_t TbrzWSProtocol_MQTT_ClientCore::Publish(const std::string& aTopic, Tbrz
 
 void TbrzWSProtocol_MQTT_ClientCore::PublishText(uint16_t aPacketIdentifier, const std::string& aTopic,
                                                  const std::string& aText, TmqttQoS aQoS, bool aRetain, bool aQueue,
-                                                 const TbrzWSMQTTPublish_Properties* aPublishProperties) {
+                                                 const TbrzWSMQTTPublish_Properties* aPublishProperties,
+                                                 bool aDuplicate) {
   if (aQueue) QueueQoSItem(aPacketIdentifier, aTopic, aText, aQoS, aRetain, aPublishProperties);
   std::shared_ptr<TbrzWSMQTTMessage> codec = CurrentMessage();
   TBytes packet;
@@ -156,14 +157,15 @@ void TbrzWSProtocol_MQTT_ClientCore::PublishText(uint16_t aPacketIdentifier, con
       codec->SetPUBLISHProperties(*aPublishProperties);
       codec->PUBLISHProperties().SetEnabled(true);
     }
-    packet = codec->DoPublish(aPacketIdentifier, aTopic, aText, aQoS, aRetain, false);
+    packet = codec->DoPublish(aPacketIdentifier, aTopic, aText, aQoS, aRetain, aDuplicate);
   }
   SendPacket(packet);
 }
 
 void TbrzWSProtocol_MQTT_ClientCore::PublishStream(uint16_t aPacketIdentifier, const std::string& aTopic,
                                                    TbrzMemoryStream& aStream, TmqttQoS aQoS, bool aRetain, bool aQueue,
-                                                   const TbrzWSMQTTPublish_Properties* aPublishProperties) {
+                                                   const TbrzWSMQTTPublish_Properties* aPublishProperties,
+                                                   bool aDuplicate) {
   if (aQueue) QueueQoSStreamItem(aPacketIdentifier, aTopic, aStream, aQoS, aRetain, aPublishProperties);
   std::shared_ptr<TbrzWSMQTTMessage> codec = CurrentMessage();
   TBytes packet;
@@ -173,7 +175,7 @@ void TbrzWSProtocol_MQTT_ClientCore::PublishStream(uint16_t aPacketIdentifier, c
       codec->SetPUBLISHProperties(*aPublishProperties);
       codec->PUBLISHProperties().SetEnabled(true);
     }
-    packet = codec->DoPublish(aPacketIdentifier, aTopic, aStream, aQoS, aRetain, false);
+    packet = codec->DoPublish(aPacketIdentifier, aTopic, aStream, aQoS, aRetain, aDuplicate);
   }
   SendPacket(packet);
 }
@@ -246,9 +248,20 @@ uint16_t TbrzWSProtocol_MQTT_ClientCore::Subscribe(const std::string& aTopic, Tm
   return identifier;
 }
 
-uint16_t TbrzWSProtocol_MQTT_ClientCore::Subscribe(const TbrzWSTopics& aTopics) {
+uint16_t TbrzWSProtocol_MQTT_ClientCore::Subscribe(const TbrzWSTopics& aTopics,
+                                                   const TbrzWSMQTTSubscribe_Properties* aSubscribeProperties) {
   uint16_t identifier = NextPacketIdentifier();
-  SendPacket(CurrentMessage()->DoSubscribe(identifier, aTopics));
+  std::shared_ptr<TbrzWSMQTTMessage> codec = CurrentMessage();
+  TBytes packet;
+  {
+    TbrzLock lock(codec->CS());
+    if (aSubscribeProperties) {
+      codec->SetSubscribeProperties(*aSubscribeProperties);
+      codec->SubscribeProperties().SetEnabled(true);
+    }
+    packet = codec->DoSubscribe(identifier, aTopics);
+  }
+  SendPacket(packet);
   return identifier;
 }
 
@@ -271,9 +284,20 @@ uint16_t TbrzWSProtocol_MQTT_ClientCore::UnSubscribe(const std::string& aTopic,
   return identifier;
 }
 
-uint16_t TbrzWSProtocol_MQTT_ClientCore::UnSubscribe(const TbrzWSTopics& aTopics) {
+uint16_t TbrzWSProtocol_MQTT_ClientCore::UnSubscribe(const TbrzWSTopics& aTopics,
+                                                     const TbrzWSMQTTUnsubscribe_Properties* aUnsubscribeProperties) {
   uint16_t identifier = NextPacketIdentifier();
-  SendPacket(CurrentMessage()->DoUnSubscribe(identifier, aTopics));
+  std::shared_ptr<TbrzWSMQTTMessage> codec = CurrentMessage();
+  TBytes packet;
+  {
+    TbrzLock lock(codec->CS());
+    if (aUnsubscribeProperties) {
+      codec->SetUnsubscribeProperties(*aUnsubscribeProperties);
+      codec->UnsubscribeProperties().SetEnabled(true);
+    }
+    packet = codec->DoUnSubscribe(identifier, aTopics);
+  }
+  SendPacket(packet);
   return identifier;
 }
 
@@ -387,6 +411,21 @@ void TbrzWSProtocol_MQTT_ClientCore::ResendQoSItems() {
   }
 }
 
+void TbrzWSProtocol_MQTT_ClientCore::ResendSessionItems() {
+  TbrzWSMQTTQoSList& list = QoSList();
+  TbrzLock guard(list.CS());
+  for (int32_t index = 0; index < list.Count(); ++index) {
+    TbrzWSMQTTQoSItem& item = list.Item(index);
+    if (item.ItemType() == TbrzWSMQTTItemType::mqttStream) {
+      PublishStream(item.PacketIdentifier(), item.Topic(), item.Stream(), item.QoS(), item.Retain(), false,
+                    item.PublishProperties(), true);
+    } else {
+      PublishText(item.PacketIdentifier(), item.Topic(), item.Text(), item.QoS(), item.Retain(), false,
+                  item.PublishProperties(), true);
+    }
+  }
+}
+
 // ---- transport notifications
 
 void TbrzWSProtocol_MQTT_ClientCore::HandleTransportConnect(const TbrzConnectionPtr& aConnection) {
@@ -399,6 +438,7 @@ void TbrzWSProtocol_MQTT_ClientCore::HandleTransportConnect(const TbrzConnection
   FFirstPing.store(0);
   FLastPing.store(0);
   FLastPong.store(0);
+  FConnackState.store(1);
   StartQoSTimer();
   PrepareConnect(aConnection, *CurrentMessage());
   Connect();
@@ -421,6 +461,7 @@ void TbrzWSProtocol_MQTT_ClientCore::PrepareConnect(const TbrzConnectionPtr& aCo
   TbrzLock lock(aCodec.CS());
   if (cleanSession && identifier == aCodec.ClientId()) identifier.clear();
   aCodec.SetCleanSession(cleanSession);
+  aCodec.SetEmptyClientId(FEmptyClientId.load() && identifier.empty());
   aCodec.SetClientId(identifier);
 }
 
@@ -479,6 +520,7 @@ void TbrzWSProtocol_MQTT_ClientCore::HandleReceivedData(const TbrzConnectionPtr&
 
 void TbrzWSProtocol_MQTT_ClientCore::Dispatch(const TbrzConnectionPtr& aConnection,
                                               const TbrzWSMQTTReceivedPacket& aPacket, bool& aStop) {
+  CheckProtocol(aPacket);
   const auto identifier = static_cast<uint16_t>(aPacket.PacketIdentifier);
   switch (aPacket.ControlPacket) {
     case TmqttControlPacket::mtcpCONNACK:
@@ -533,6 +575,29 @@ void TbrzWSProtocol_MQTT_ClientCore::Dispatch(const TbrzConnectionPtr& aConnecti
   }
 }
 
+void TbrzWSProtocol_MQTT_ClientCore::CheckProtocol(const TbrzWSMQTTReceivedPacket& aPacket) {
+  switch (aPacket.ControlPacket) {
+    case TmqttControlPacket::mtcpCONNACK:
+      // A CONNACK is sent once per connection.
+      if (FConnackState.exchange(2) == 2) throw Exception(SMQTTSecondConnack);
+      return;
+    case TmqttControlPacket::mtcpAUTH:
+      // Enhanced authentication may run before CONNACK under 5.0.
+      if (FMQTTVersion.load() == TwsMQTTVersion::mqtt5) return;
+      break;
+    case TmqttControlPacket::mtcpPUBLISH:
+      // Both QoS bits set is a malformed packet.
+      if (aPacket.QoS == TmqttQoS::mtqsReserved) throw Exception(SMQTTPublishQoS3);
+      // A topic name must be well-formed UTF-8.
+      if (!aPacket.PUBLISH.TopicValid()) throw Exception(SMQTTTopicNotUTF8);
+      break;
+    default:
+      break;
+  }
+  // The first packet from the server must be CONNACK.
+  if (FConnackState.load() == 1) throw Exception(SMQTTPacketBeforeConnack);
+}
+
 void TbrzWSProtocol_MQTT_ClientCore::HandleConnack(const TbrzConnectionPtr& aConnection,
                                                    const TbrzWSMQTTCONNACK& aConnack) {
   if (!aConnack.Session()) {
@@ -542,6 +607,7 @@ void TbrzWSProtocol_MQTT_ClientCore::HandleConnack(const TbrzConnectionPtr& aCon
   if (OnMQTTConnect)
     OnMQTTConnect(aConnection, aConnack.Session(), aConnack.ReasonCode(), aConnack.ReasonName(),
                   aConnack.CONNACKProperties());
+  if (aConnack.Session() && aConnack.ReasonCode() == 0) ResendSessionItems();
 }
 
 void TbrzWSProtocol_MQTT_ClientCore::HandleTransportDisconnect(const TbrzConnectionPtr& aConnection, int32_t aCode) {
@@ -568,6 +634,7 @@ void TbrzWSProtocol_MQTT_ClientCore::HandleTransportDisconnect(const TbrzConnect
   TransportDisconnected(aConnection, aCode);
   std::lock_guard<std::mutex> guard(FMessageLock);
   if (FWSConnection.load() == aConnection.get()) {
+    FConnackState.store(0);
     FWSConnection.store(nullptr);
     FWSConnectionRef.reset();
     FConnectionMessage.reset();
@@ -611,6 +678,7 @@ void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPing(const TbrzConnectionPtr& aCon
 void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPublish(const TbrzConnectionPtr& aConnection,
                                                       const TbrzWSMQTTPUBLISH& aPublish) {
   if (OnMQTTPublish) OnMQTTPublish(aConnection, aPublish.Topic(), aPublish.Text(), aPublish.PUBLISHProperties());
+  if (OnMQTTPublishPacket) OnMQTTPublishPacket(aConnection, aPublish);
 }
 
 void TbrzWSProtocol_MQTT_ClientCore::RaiseMQTTPubAck(const TbrzConnectionPtr& aConnection,

@@ -41,6 +41,9 @@ using TbrzMQTTConnectEvent =
     std::function<void(const TbrzConnectionPtr& Connection, bool Session, int32_t ReasonCode,
                        const std::string& ReasonName, const TbrzWSMQTTCONNACKProperties& ConnectProperties)>;
 using TbrzMQTTPingEvent = std::function<void(const TbrzConnectionPtr& Connection)>;
+// The whole received PUBLISH: flags, identifier, exact payload and properties.
+using TbrzMQTTPublishPacketEvent =
+    std::function<void(const TbrzConnectionPtr& Connection, const TbrzWSMQTTPUBLISH& aPublish)>;
 using TbrzMQTTPublishEvent =
     std::function<void(const TbrzConnectionPtr& Connection, const std::string& aTopic, const std::string& aText,
                        const TbrzWSMQTTPublishProperties& PublishProperties)>;
@@ -107,9 +110,11 @@ class TbrzWSProtocol_MQTT_ClientCore {
                       const TbrzWSMQTTPublish_Properties* aPublishProperties, int32_t aTimeout);
   uint16_t Subscribe(const std::string& aTopic, TmqttQoS aQoS = TmqttQoS::mtqsAtMostOnce,
                      const TbrzWSMQTTSubscribe_Properties* aSubscribeProperties = nullptr);
-  uint16_t Subscribe(const TbrzWSTopics& aTopics);
+  uint16_t Subscribe(const TbrzWSTopics& aTopics,
+                     const TbrzWSMQTTSubscribe_Properties* aSubscribeProperties = nullptr);
   uint16_t UnSubscribe(const std::string& aTopic, const TbrzWSMQTTUnsubscribe_Properties* aUnsubscribeProperties = nullptr);
-  uint16_t UnSubscribe(const TbrzWSTopics& aTopics);
+  uint16_t UnSubscribe(const TbrzWSTopics& aTopics,
+                       const TbrzWSMQTTUnsubscribe_Properties* aUnsubscribeProperties = nullptr);
   // Sends DISCONNECT; the transport is left open (the broker closes it).
   void Disconnect();
   void Disconnect(int32_t aReasonCode, const TbrzWSMQTTDisconnect_Properties* aDisconnectProperties = nullptr);
@@ -132,6 +137,10 @@ class TbrzWSProtocol_MQTT_ClientCore {
   int32_t InflightMaximum() const { return FInflightMaximum.load(); }
   void SetInflightMaximum(int32_t aValue) { FInflightMaximum.store(aValue); }
   static constexpr int32_t kDefaultInflightMaximum = 20;
+  // An empty client identifier set in OnMQTTBeforeConnect is sent empty (the broker assigns one)
+  // instead of being replaced by a generated one.
+  bool EmptyClientId() const { return FEmptyClientId.load(); }
+  void SetEmptyClientId(bool aValue) { FEmptyClientId.store(aValue); }
   TbrzWSMQTTConnect_Properties& ConnectProperties() { return FConnectProperties; }
   void SetConnectProperties(const TbrzWSMQTTConnect_Properties& aValue) { FConnectProperties.Assign(aValue); }
 
@@ -146,6 +155,8 @@ class TbrzWSProtocol_MQTT_ClientCore {
   TbrzMQTTConnectEvent OnMQTTConnect;
   TbrzMQTTPingEvent OnMQTTPing;
   TbrzMQTTPublishEvent OnMQTTPublish;
+  // Raised after OnMQTTPublish for the same packet.
+  TbrzMQTTPublishPacketEvent OnMQTTPublishPacket;
   TbrzMQTTAckEvent OnMQTTPubAck;
   TbrzMQTTAckEvent OnMQTTPubRec;
   TbrzMQTTAckEvent OnMQTTPubRel;
@@ -205,11 +216,17 @@ class TbrzWSProtocol_MQTT_ClientCore {
   virtual void RaiseMQTTAuth(const TbrzConnectionPtr& aConnection, const TbrzWSMQTTAUTH& aAuth);
 
   // Builds and sends one PUBLISH; with aQueue the message is first put on the QoS list, so that an
-  // early PUBACK finds it. DUP is never set, re-sends included.
+  // early PUBACK finds it. DUP is set only for the re-sends of a resumed session (the timer's
+  // retries go without it).
   void PublishText(uint16_t aPacketIdentifier, const std::string& aTopic, const std::string& aText, TmqttQoS aQoS,
-                   bool aRetain, bool aQueue, const TbrzWSMQTTPublish_Properties* aPublishProperties);
+                   bool aRetain, bool aQueue, const TbrzWSMQTTPublish_Properties* aPublishProperties,
+                   bool aDuplicate = false);
   void PublishStream(uint16_t aPacketIdentifier, const std::string& aTopic, TbrzMemoryStream& aStream, TmqttQoS aQoS,
-                     bool aRetain, bool aQueue, const TbrzWSMQTTPublish_Properties* aPublishProperties);
+                     bool aRetain, bool aQueue, const TbrzWSMQTTPublish_Properties* aPublishProperties,
+                     bool aDuplicate = false);
+  // After a CONNACK with session present: every unacknowledged message again, DUP set, same
+  // identifier, in the order first sent.
+  virtual void ResendSessionItems();
 
   // Stops the retry timer for good and waits for a running tick; the destructor of the most derived
   // class calls it first, while the engine is still whole.
@@ -235,6 +252,8 @@ class TbrzWSProtocol_MQTT_ClientCore {
   struct TTimerGuard;
 
   void Dispatch(const TbrzConnectionPtr& aConnection, const TbrzWSMQTTReceivedPacket& aPacket, bool& aStop);
+  // Raises the protocol violations that end the connection (MQTT requires closing it).
+  void CheckProtocol(const TbrzWSMQTTReceivedPacket& aPacket);
   bool WaitForAcknowledgement(uint16_t aPacketIdentifier, TmqttQoS aQoS, int32_t aTimeout,
                               const TbrzTCPConnection_Base* aConnection);
 
@@ -267,6 +286,10 @@ class TbrzWSProtocol_MQTT_ClientCore {
   TbrzWSMQTTHeartBeat_Options FHeartBeat;
   TbrzWSMQTTConnect_Properties FConnectProperties;
   std::atomic<int32_t> FInflightMaximum{0};
+  std::atomic<bool> FEmptyClientId{false};
+  // Of the current connection: 0 not connected through HandleTransportConnect, 1 awaiting CONNACK,
+  // 2 CONNACK received.
+  std::atomic<int> FConnackState{0};
   TbrzCriticalSection FSendLock;  // serialises the hand-over of whole packets
 };
 

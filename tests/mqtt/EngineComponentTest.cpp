@@ -175,9 +175,11 @@ TEST(EngineOnLoopback, IdentifiersAndTheQoSListFollowTheSessionFlag) {
   EXPECT_EQ(s.NextHex(), "32 06 00 01 74 00 03 71");
   EXPECT_EQ(s.QueuedCount(), 1);
 
-  // A session the broker kept: list and counter stay.
+  // A session the broker kept: list and counter stay, and the unacknowledged message goes again
+  // with DUP set and its identifier.
   s.Reopen();
   s.Acknowledge(true);
+  EXPECT_EQ(s.NextHex(), "3A 06 00 01 74 00 03 71");
   EXPECT_EQ(s.QueuedCount(), 1);
   EXPECT_EQ(s.Engine.Subscribe("t"), 4);
   EXPECT_EQ(s.NextHex(), "82 06 00 04 00 01 74 00");

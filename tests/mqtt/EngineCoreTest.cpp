@@ -80,6 +80,7 @@ TEST(EngineCore, HeartBeatTimeoutOnlyWhenPingrespIsOverdue) {
   engine.HeartBeat().Interval = 1;
   engine.HeartBeat().Timeout = 1;
   engine.HandleTransportConnect(FakeConnection());
+  engine.Receive(FakeConnection(), Hex("20 02 00 00"));
   engine.ClearSent();
 
   // Answered pings never fail.

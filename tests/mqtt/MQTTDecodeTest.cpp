@@ -24,6 +24,43 @@ TEST(MQTTDecode, PublishQoS0) {
   EXPECT_EQ(message.PUBLISH().PacketIdentifier(), 0);
 }
 
+TEST(MQTTDecode, PublishKeepsTheExactPayloadFlagsAndTopicValidity) {
+  struct TCase {
+    const char* Bytes;
+    std::string Payload;
+    bool Exact;  // Text holds the same bytes
+    bool TopicValid;
+  } cases[] = {
+      {"30 07 00 03 61 2F 62 68 69", "hi", true, true},
+      {"3B 08 00 01 74 00 05 00 FF 80", std::string("\x00\xFF\x80", 3), false, true},
+      {"30 06 00 02 C3 28 68 69", "hi", true, false},
+      {"30 03 00 01 74", "", true, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Bytes);
+    TbrzWSMQTTMessage message;
+    ASSERT_TRUE(Decode(message, Hex(c.Bytes)));
+    const TbrzWSMQTTPUBLISH& publish = message.PUBLISH();
+    EXPECT_EQ(publish.Payload(), c.Payload);
+    EXPECT_EQ(publish.Text() == c.Payload, c.Exact);
+    EXPECT_EQ(publish.TopicValid(), c.TopicValid);
+    EXPECT_EQ(publish.QoS(), message.FixedHeader().QoS());
+  }
+  TbrzWSMQTTMessage message;
+  ASSERT_TRUE(Decode(message, Hex("3B 08 00 01 74 00 05 00 FF 80")));
+  EXPECT_TRUE(message.PUBLISH().Duplicate());
+  EXPECT_TRUE(message.PUBLISH().Retain());
+}
+
+TEST(MQTTDecode, CorrelationDataKeepsItsBytes) {
+  TbrzWSMQTTMessage message;
+  message.SetMQTTVersion(V::mqtt5);
+  // Correlation data 00 FF 80 is binary, not text.
+  ASSERT_TRUE(Decode(message, Hex("30 0C 00 01 74 06 09 00 03 00 FF 80 68 69")));
+  EXPECT_EQ(message.PUBLISH().PUBLISHProperties().CorrelationData(), std::string("\x00\xFF\x80", 3));
+  EXPECT_EQ(message.PUBLISH().Text(), "hi");
+}
+
 TEST(MQTTDecode, PublishFlagsAndFields) {
   struct TCase {
     V Version;

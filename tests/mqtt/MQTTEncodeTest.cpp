@@ -132,6 +132,13 @@ TEST(MQTTEncode, BuilderTable) {
          return m.DoSubscribe(1, topics);
        },
        "82 0C 00 01 00 01 61 01 00 03 62 2F 63 02", "82 0D 00 01 00 00 01 61 01 00 03 62 2F 63 02"},
+      {"subscription options go out under 5.0 only",
+       [](auto& m) {
+         TbrzWSTopics topics;
+         topics.Add("a", Q::mtqsAtLeastOnce).SetOptions(0x04 | 0x08 | 0x20);
+         return m.DoSubscribe(1, topics);
+       },
+       "82 06 00 01 00 01 61 01", "82 07 00 01 00 00 01 61 2D"},
       {"unsubscribe",
        [](auto& m) {
          TbrzWSTopics topics;
