@@ -26,6 +26,11 @@ void TbrzCommandLog_MQTT::WriteLog(const std::string& Text) {
   TbrzCommandLog_WSProtocolClient::WriteLog(Text);
 }
 
+void TbrzCommandLog_MQTT::WriteLog(const std::string& Text, const std::string& OperatorText) {
+  if (FTimestamps.load()) return TbrzCommandLog_WSProtocolClient::WriteLog(WithTime(Text), WithTime(OperatorText));
+  TbrzCommandLog_WSProtocolClient::WriteLog(Text, OperatorText);
+}
+
 void TbrzCommandLog_MQTT::Initialize(const TbrzCommandLine& CommandLine) {
   if (CommandLine.HasSwitch("details")) FDetails.store(true);
   if (CommandLine.HasSwitch("timestamps")) FTimestamps.store(true);

@@ -10,6 +10,7 @@
 #include "app/EventLines.h"
 #include "common/Convert.h"
 #include "common/Memory.h"
+#include "common/TbrzBurst.h"
 #include "common/Text.h"
 #include "json/JSONEscape.h"
 #include "server/ServerMessages.h"
@@ -46,14 +47,12 @@ void TbrzCommandLog::WriteLog(const std::string& Text) {
 }
 
 void TbrzCommandLog::WriteLog(const std::string& Text, const std::string& OperatorText) {
-  bool intake;
-  {
-    std::shared_lock<std::shared_mutex> guard(FServerLock);
-    intake = FServer != nullptr;
-  }
-  if (!intake) return WriteLog(Text);
   ConsoleWriteLine(Text);
   BroadcastLine(OperatorText);
+  if (FWaits.Active()) {
+    TbrzBurst::HandOnNow();
+    FWaits.Notify(Text);
+  }
 }
 
 void TbrzCommandLog::BroadcastLine(const std::string& Text) {

@@ -49,7 +49,7 @@ class TbrzCommandLog {
   virtual void WriteLog(const std::string& Text);
   // A result line whose operators' copy differs (a secret masked): Text on the console,
   // OperatorText to every operator.
-  void WriteLog(const std::string& Text, const std::string& OperatorText);
+  virtual void WriteLog(const std::string& Text, const std::string& OperatorText);
   // Parses Text into the command document and runs it. Exceptions go to the caller.
   virtual void DoJSON(const std::string& Text);
   // DoJSON for a command sent by a remote operator: while it runs, CommandFromOperator() is true.

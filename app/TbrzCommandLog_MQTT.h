@@ -23,6 +23,7 @@ class TbrzCommandLog_MQTT : public TbrzCommandLog_WSProtocolClient {
   void DoHelp() override;
   // Adds the time stamp when asked for (output "timestamps").
   void WriteLog(const std::string& Text) override;
+  void WriteLog(const std::string& Text, const std::string& OperatorText) override;
   // Also reads -details, -timestamps and -errors.
   void Initialize(const TbrzCommandLine& CommandLine) override;
 
