@@ -10,4 +10,12 @@ inline constexpr char SMQTTQoSTimerName[] = "QoS Timer";
 // Keep-alive failure: PINGRESP stayed away too long.
 inline constexpr char SMQTTHeartBeatTimeout[] = "HeartBeat Timeout exceeded.";
 
+// Publishes the engine gives up, each said once on the diagnostics stream.
+inline constexpr char SMQTTPublishNoConnection[] = "publish to '%s' (QoS 0) dropped: no connection";
+inline constexpr char SMQTTOutboxFull[] =
+    "publish to '%s' refused: %d publishes already wait for a connection";
+inline constexpr char SMQTTPublishAbandoned[] =
+    "publish %d to '%s' (QoS 2) not sent again: the connection was lost after PUBREC and the new session "
+    "cannot complete it";
+
 }  // namespace brz

@@ -68,11 +68,27 @@ TbrzConnectionPtr FakeConnection() {
 
 TEST(EngineCore, IdentifiersStartAtOneAreTakenByQoS0AndWrapToOne) {
   RecordingEngine engine;
+  engine.HandleTransportConnect(FakeConnection());
+  engine.Receive(FakeConnection(), Hex("20 02 00 00"));
   EXPECT_EQ(engine.Publish("t", "x"), 1);
   EXPECT_EQ(engine.Subscribe("t"), 2);
   for (int i = 3; i <= 65535; ++i) ASSERT_EQ(engine.UnSubscribe("t"), i);
   EXPECT_EQ(engine.Publish("t", "x", TmqttQoS::mtqsAtLeastOnce), 1);
   EXPECT_EQ(ToHex(engine.Sent().back()), "32 06 00 01 74 00 01 78");
+}
+
+TEST(EngineCore, PublishesTheBrokerRefusesEndTheirFlowAndAreCounted) {
+  RecordingEngine engine;
+  engine.SetMQTTVersion(TwsMQTTVersion::mqtt5);
+  engine.HandleTransportConnect(FakeConnection());
+  engine.Receive(FakeConnection(), Hex("20 03 00 00 00"));
+  EXPECT_EQ(engine.Publish("t", "x", TmqttQoS::mtqsAtLeastOnce), 1);
+  EXPECT_EQ(engine.Publish("t", "y", TmqttQoS::mtqsExactlyOnce), 2);
+  EXPECT_EQ(engine.Unfinished(), 2);
+  // PUBACK "Not authorized", PUBREC "Quota exceeded": both flows end there.
+  engine.Receive(FakeConnection(), Hex("40 03 00 01 87 50 03 00 02 97"));
+  EXPECT_EQ(engine.Unfinished(), 0);
+  EXPECT_EQ(engine.GivenUp(), 2);
 }
 
 TEST(EngineCore, HeartBeatTimeoutOnlyWhenPingrespIsOverdue) {
