@@ -37,7 +37,13 @@ void TbrzCommandLog::ConsoleLine(const std::string& Text) { ConsoleWriteLine(Tex
 void TbrzCommandLog::DoJSON(const std::string& Text) {
   std::lock_guard<std::recursive_mutex> guard(FCommandLock);
   CommandDocument()->Read(Text);
-  DoProcessJSON();
+  try {
+    DoProcessJSON();
+  } catch (const EConvertError& e) {
+    // A bad value skips its command only; the session and its connection go on.
+    if (FFromOperator) throw;
+    ConsoleLine(e.ClassName() + ": " + e.what());
+  }
 }
 
 void TbrzCommandLog::DoOperatorJSON(const std::string& Text) {

@@ -17,6 +17,8 @@ class TbrzCommandLog_MQTT : public TbrzCommandLog_WSProtocolClient {
   void DoHelp() override;
 
   TbrzWSProtocol_MQTT_Client& MQTTComponent();
+  // The engine when a command has created it, else null.
+  TbrzWSProtocol_MQTT_Client* MQTTEngine() const { return FMQTT.get(); }
 
   // Engine event handlers; each writes its event line(s).
   virtual void HandleMQTTBeforeConnect(bool& aCleanSession, std::string& aClientIdentifier);
