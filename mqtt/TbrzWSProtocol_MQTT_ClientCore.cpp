@@ -25,6 +25,11 @@ namespace {
 // PUBACK and PUBREC reason codes from here on report a failure (MQTT 5).
 constexpr int32_t kFirstFailureReasonCode = 0x80;
 
+// QoS 1 and 2: the flows the broker acknowledges.
+bool IsAcknowledged(TmqttQoS aQoS) {
+  return aQoS == TmqttQoS::mtqsAtLeastOnce || aQoS == TmqttQoS::mtqsExactlyOnce;
+}
+
 int64_t WholeSeconds(uint64_t aFrom, uint64_t aTo) {
   return aTo >= aFrom ? static_cast<int64_t>((aTo - aFrom) / 1000) : static_cast<int64_t>((aFrom - aTo) / 1000);
 }
@@ -145,7 +150,7 @@ void TbrzWSProtocol_MQTT_ClientCore::Ping() { SendPacket(CurrentMessage()->DoPin
 uint16_t TbrzWSProtocol_MQTT_ClientCore::Publish(const std::string& aTopic, const std::string& aText, TmqttQoS aQoS,
                                                  bool aRetain, const TbrzWSMQTTPublish_Properties* aPublishProperties) {
   // outbox: QoS 1/2 publishes respect the window and wait for a session
-  if (IsQueuedQoS(1, aQoS)) {
+  if (IsAcknowledged(aQoS)) {
     auto item = std::make_unique<TbrzWSMQTTQoSItem>();
     item->SetTopic(aTopic);
     item->SetText(aText);
@@ -166,7 +171,7 @@ uint16_t TbrzWSProtocol_MQTT_ClientCore::Publish(const std::string& aTopic, cons
 uint16_t TbrzWSProtocol_MQTT_ClientCore::Publish(const std::string& aTopic, TbrzMemoryStream& aStream, TmqttQoS aQoS,
                                                  bool aRetain, const TbrzWSMQTTPublish_Properties* aPublishProperties) {
   // outbox: QoS 1/2 publishes respect the window and wait for a session
-  if (IsQueuedQoS(1, aQoS)) {
+  if (IsAcknowledged(aQoS)) {
     auto item = std::make_unique<TbrzWSMQTTQoSItem>();
     item->SetTopic(aTopic);
     item->SetItemType(TbrzWSMQTTItemType::mqttStream);
