@@ -14,16 +14,27 @@ TbrzWSMQTTOutbox::~TbrzWSMQTTOutbox() { Close(); }
 
 bool TbrzWSMQTTOutbox::HasRoom() const { return FReady && FLink.InFlight() < FWindow; }
 
-void TbrzWSMQTTOutbox::SendFront() {
-  std::unique_ptr<TbrzWSMQTTQoSItem> item = std::move(FItems.front());
-  FItems.pop_front();
-  FRoom.notify_all();
-  FLink.Send(*item);
+uint16_t TbrzWSMQTTOutbox::Drain(std::unique_lock<std::mutex>& guard, const TbrzWSMQTTQoSItem* aMine) {
+  // One thread sends at a time, so publishes leave in order; the others only queue. No lock is
+  // held while sending: the send path takes the transport's locks.
+  if (FDraining || FItems.empty() || !HasRoom()) return 0;
+  FDraining = true;
+  uint16_t mine = 0;
+  while (!FItems.empty() && HasRoom()) {
+    std::unique_ptr<TbrzWSMQTTQoSItem> item = std::move(FItems.front());
+    FItems.pop_front();
+    FRoom.notify_all();
+    guard.unlock();
+    const uint16_t identifier = FLink.Send(*item);
+    guard.lock();
+    if (item.get() == aMine) mine = identifier;
+  }
+  FDraining = false;
+  return mine;
 }
 
 uint16_t TbrzWSMQTTOutbox::Submit(std::unique_ptr<TbrzWSMQTTQoSItem> aItem) {
   std::unique_lock<std::mutex> guard(FLock);
-  if (FItems.empty() && HasRoom()) return FLink.Send(*aItem);
   // A connected publisher outrunning its acknowledgements is held back instead of growing memory.
   FRoom.wait(guard, [this] { return FClosed || !FReady || static_cast<int32_t>(FItems.size()) < FMaximum; });
   if (FClosed || static_cast<int32_t>(FItems.size()) >= FMaximum) {
@@ -32,15 +43,14 @@ uint16_t TbrzWSMQTTOutbox::Submit(std::unique_ptr<TbrzWSMQTTQoSItem> aItem) {
     NoteGivenUp(FormatMsg(SMQTTOutboxFull, topic.c_str(), static_cast<int>(FMaximum)));
     return 0;
   }
+  const TbrzWSMQTTQoSItem* mine = aItem.get();
   FItems.push_back(std::move(aItem));
-  // The window may have room while an earlier publish still waits: keep the order and send now.
-  while (!FItems.empty() && HasRoom()) SendFront();
-  return 0;
+  return Drain(guard, mine);
 }
 
 void TbrzWSMQTTOutbox::Pump() {
-  std::lock_guard<std::mutex> guard(FLock);
-  while (!FItems.empty() && HasRoom()) SendFront();
+  std::unique_lock<std::mutex> guard(FLock);
+  Drain(guard, nullptr);
 }
 
 void TbrzWSMQTTOutbox::SessionReady(int32_t aWindow) {

@@ -8,9 +8,9 @@
 // lost.
 //
 // Threads: publishes come from application threads, Pump from the read thread (after an
-// acknowledgement or a CONNACK). One lock guards the queue and is held while a waiting publish is
-// sent, so publishes leave in the order they were made; the link's Send must not call back into
-// the outbox. Lock order: the outbox first, then the engine's QoS list, send and codec locks.
+// acknowledgement or a CONNACK). One lock guards the queue; it is never held while sending (the
+// transport's locks may be held by a thread that calls into the outbox). One thread at a time sends,
+// so publishes leave in the order they were made. Lock order: the outbox, then the QoS list.
 
 #include <condition_variable>
 #include <cstdint>
@@ -82,7 +82,9 @@ class TbrzWSMQTTOutbox {
 
  private:
   bool HasRoom() const;  // FLock held
-  void SendFront();      // FLock held
+  // Sends waiting publishes while there is room; returns the identifier aMine was sent with (0 when
+  // it still waits, or another thread sends). Releases guard while sending.
+  uint16_t Drain(std::unique_lock<std::mutex>& guard, const TbrzWSMQTTQoSItem* aMine);
 
   TLink FLink;
   mutable std::mutex FLock;  // guards every field below
@@ -90,6 +92,7 @@ class TbrzWSMQTTOutbox {
   std::deque<std::unique_ptr<TbrzWSMQTTQoSItem>> FItems;
   std::unordered_set<uint16_t> FPubRecs;
   bool FReady = false;
+  bool FDraining = false;  // a thread is sending waiting publishes
   bool FClosed = false;
   int32_t FWindow = 1;
   int32_t FMaximum = kDefaultMaximum;
