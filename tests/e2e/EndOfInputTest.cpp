@@ -125,8 +125,11 @@ PipeRun RunPiped(const std::vector<std::string>& args, const std::string& input,
   return run;
 }
 
+// The subscriber's output is read after the run: the broker keeps everything for it meanwhile.
+constexpr const char* kKeepAllQueued = "max_queued_messages 0\n";
+
 TEST(EndOfInput, PipedQoSFlowsAllCompleteBeforeTheProgramEnds) {
-  test::Broker broker("", false);
+  test::Broker broker(kKeepAllQueued, false);
   Subscriber subscriber(broker.Port(), "eoi/#");
   ASSERT_TRUE(subscriber.WaitReady("eoi/probe"));
   std::string input = OpenLine(broker.Port()) + "\n";
@@ -146,7 +149,7 @@ TEST(EndOfInput, PipedQoSFlowsAllCompleteBeforeTheProgramEnds) {
 class MixedBurst : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(MixedBurst, StaysWithinTheBrokersLimitsAndEveryAcknowledgedMessageArrives) {
-  test::Broker broker("", false);
+  test::Broker broker(kKeepAllQueued, false);
   Subscriber subscriber(broker.Port(), "mix/#");
   ASSERT_TRUE(subscriber.WaitReady("mix/probe"));
   std::string input = ApiLine(GetParam()) + "\n" + OpenLine(broker.Port()) + "\n";
@@ -172,7 +175,8 @@ INSTANTIATE_TEST_SUITE_P(Versions, MixedBurst, ::testing::Values("3.1.1", "5.0")
 TEST(EndOfInput, PublishesAcrossTwoBrokerRestartsAllArriveWithTheWatchdogOn) {
   test::TempDir data;
   // The broker keeps the subscriber's session and its queued messages across its restarts.
-  test::Broker broker("persistence true\npersistence_location " + data.Path() + "/\n", false);
+  test::Broker broker(std::string(kKeepAllQueued) + "persistence true\npersistence_location " + data.Path() + "/\n",
+                      false);
   const std::string port = std::to_string(broker.Port());
   test::Process registration({"mosquitto_sub", "-h", "127.0.0.1", "-p", port, "-c", "-i", "eoi-restart", "-q", "1",
                               "-t", "wd/#", "-E"});
