@@ -63,9 +63,32 @@ void TbrzConsoleWriter::ThrowFailure() const {
   throw EInOutError(std::string("I/O error ") + std::to_string(FError) + ": " + std::strerror(FError));
 }
 
+void TbrzConsoleWriter::SetOnFailure(std::function<void(int aError)> aHandler) {
+  std::lock_guard<std::mutex> guard(FLock);
+  FOnFailure = std::move(aHandler);
+}
+
+void TbrzConsoleWriter::Seal() {
+  std::lock_guard<std::mutex> guard(FLock);
+  FSealed = true;
+}
+
+void TbrzConsoleWriter::Fail(std::unique_lock<std::mutex>& lock, int aError) {
+  const bool first = FError == 0;
+  if (first) FError = aError;
+  // After a failure nothing more reaches the descriptor.
+  FPending.clear();
+  std::function<void(int)> handler = first ? FOnFailure : nullptr;
+  lock.unlock();
+  FWritten.notify_all();
+  FWork.notify_one();
+  if (handler) handler(aError);
+}
+
 void TbrzConsoleWriter::WriteLine(std::string_view Text) {
   std::unique_lock<std::mutex> lock(FLock);
   if (FError != 0) ThrowFailure();
+  if (FSealed) return;
   if (TbrzBurst::Active() && (tBurst.Writer == nullptr || tBurst.Writer == this)) {
     lock.unlock();
     if (!tBurst.Writer) {
@@ -114,7 +137,7 @@ void TbrzConsoleWriter::HandOff(std::string& Lines) {
   const int error = WriteAll(FFd, Lines);
   lock.lock();
   FWriting = false;
-  if (error != 0 && FError == 0) FError = error;
+  if (error != 0 && FError == 0) return Fail(lock, error);
   if (FError != 0) FPending.clear();
   // Lines other threads queued meanwhile are the writer thread's; a stop asked meanwhile waited for
   // this write to end.
@@ -160,7 +183,11 @@ void TbrzConsoleWriter::Run() {
     const int error = failed ? 0 : WriteAll(FFd, batch);
     lock.lock();
     FWriting = false;
-    if (error != 0 && FError == 0) FError = error;
+    if (error != 0 && FError == 0) {
+      Fail(lock, error);
+      lock.lock();
+      continue;
+    }
     // After a failure nothing more reaches the descriptor.
     if (FError != 0) FPending.clear();
     FWritten.notify_all();

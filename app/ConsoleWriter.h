@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <cstddef>
 #include <mutex>
 #include <string>
@@ -32,6 +33,11 @@ class TbrzConsoleWriter {
   // Waits until every line queued so far has been written: true then, false when aTimeout passed
   // first (a reader that stopped reading must not hold the process). Raises the write failure.
   bool Flush(std::chrono::milliseconds aTimeout);
+  // Called once, on the thread that saw it, when a write fails (the reader went away: EPIPE); set
+  // before the first line. The failure is raised to writers as well.
+  void SetOnFailure(std::function<void(int aError)> aHandler);
+  // Lines written from now on are dropped: the program has said all it will say.
+  void Seal();
   // The process-wide writer on file descriptor 1.
   static TbrzConsoleWriter& Instance();
 
@@ -42,6 +48,8 @@ class TbrzConsoleWriter {
  private:
   void Run();
   void ThrowFailure() const;  // FLock held
+  // Records the first failure; runs the failure handler outside the lock. Releases lock.
+  void Fail(std::unique_lock<std::mutex>& lock, int aError);
   // Queues Lines (whole lines, or one without its line end) for the writer thread; waits while
   // the backlog is full. Releases lock.
   void Enqueue(std::unique_lock<std::mutex>& lock, std::string_view Lines, bool aLineEnd);
@@ -57,6 +65,8 @@ class TbrzConsoleWriter {
   std::string FPending;              // whole lines not yet handed to write
   bool FWriting = false;             // a thread is inside write with bytes no longer in FPending
   bool FStopping = false;
+  bool FSealed = false;
+  std::function<void(int)> FOnFailure;
   int FError = 0;                    // errno of the first failed write; sticky
   std::thread FThread;               // started last in the constructor
 };

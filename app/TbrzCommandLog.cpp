@@ -84,7 +84,13 @@ void TbrzCommandLog::DoJSON(const std::string& Text) {
     SetPendingWait(nullptr);
     FBlankCommand = Trim(Text).empty();
     CommandDocument()->Read(Text);
-    DoProcessJSON();
+    try {
+      DoProcessJSON();
+    } catch (const EConvertError& e) {
+      // A bad value skips its command only; the session and its connection go on.
+      if (FFromOperator) throw;
+      ConsoleLine(e.ClassName() + ": " + e.what());
+    }
     // An operator's wait runs in DoOperatorJSON, past its hold of the lock.
     if (!FFromOperator) wait = std::move(FPendingWait);
   }

@@ -44,6 +44,7 @@ TbrzWSProtocol_MQTT_Client& TbrzCommandLog_MQTT::MQTTComponent() {
                                       const TbrzWSMQTTDISCONNECTProperties& P) { HandleMQTTDisconnect(Code, Name, &P); };
     engine->OnMQTTAuth = [this](const TbrzConnectionPtr&, int32_t, const std::string&,
                                 const TbrzWSMQTTAUTHProperties&) { HandleMQTTAuth(); };
+    engine->OnMQTTNotice = [this](const std::string& aText) { Diagnostic(aText); };
     FMQTT = std::move(engine);
     FMQTT->SetClient(&ClientComponent());
   }

@@ -28,6 +28,8 @@ class TbrzCommandLog_MQTT : public TbrzCommandLog_WSProtocolClient {
   void Initialize(const TbrzCommandLine& CommandLine) override;
 
   TbrzWSProtocol_MQTT_Client& MQTTComponent();
+  // The engine when a command has created it, else null.
+  TbrzWSProtocol_MQTT_Client* MQTTEngine() const { return FMQTT.get(); }
 
   // Engine event handlers; each writes its event line(s). The properties, when given, are shown
   // with output "details".

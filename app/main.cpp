@@ -12,6 +12,8 @@
 #include "app/AppMessages.h"
 #include "app/CommandLine.h"
 #include "app/ConsoleWriter.h"
+#include "app/EndOfInput.h"
+#include "app/ExitStatus.h"
 #include "app/TbrzCommandLog_MQTT.h"
 #include "app/Usage.h"
 #include "common/Exception.h"
@@ -76,23 +78,33 @@ bool IsKeyword(const std::string& line, const char* keyword) {
   return upper == keyword;
 }
 
-void Run(int argc, char** argv) {
+// Returns the exit status.
+int Run(int argc, char** argv) {
   const brz::TbrzCommandLine commandLine(argc, argv);
   // Set before the banner: under -json it goes to standard error too.
   if (commandLine.HasSwitch("json")) brz::SetConsoleJSONOnly(true);
   for (const char* line : brz::kBanner) brz::ConsoleWriteLine(line);
+  brz::TbrzEndOfInput endOfInput(CommandProcessor());
+  endOfInput.Initialize(commandLine);
   CommandProcessor().Initialize(commandLine);
   TbrzConsoleReader input;
   std::string line;
-  // End of input ends the program as EXIT does.
+  bool exitCommand = false;
   while (input.ReadLine(line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (IsKeyword(line, "EXIT")) break;
+    if (IsKeyword(line, "EXIT")) {
+      exitCommand = true;
+      break;
+    }
     if (IsKeyword(line, "HELP")) CommandProcessor().DoHelp();
     else CommandProcessor().DoJSON(line);
   }
+  // End of input finishes the work first and says in the status whether it all got done; EXIT does not wait.
+  const int status = exitCommand ? brz::exitstatus::kOK : endOfInput.Finish();
   // Remote operators get the lines already written too, unless one has stopped reading.
   CommandProcessor().FlushOperators(std::chrono::seconds(2));
+  return status;
+}
 }
 
 // Lines already printed reach standard output first, unless its reader has stopped reading.
@@ -110,16 +122,20 @@ int main(int argc, char** argv) {
     return brz::AnswerInfoSwitch(info);
   // A peer that closes its socket must not kill the process.
   ::signal(SIGPIPE, SIG_IGN);
+  // A console reader that went away (`| head -1`) ends the program at the next line written.
+  brz::TbrzConsoleWriter::Instance().SetOnFailure([](int) { EndProgram(brz::exitstatus::kFailure); });
+  int status = brz::exitstatus::kFailure;
   try {
-    Run(argc, argv);
+    status = Run(argc, argv);
     brz::ConsoleFlush(kExitFlushTimeout);
   } catch (const brz::Exception& e) {
     try {
       brz::ConsoleWriteLine(e.ClassName() + ": " + e.what());
       brz::ConsoleFlush(kExitFlushTimeout);
     } catch (const brz::Exception&) {
-      EndProgram(1);
+      // The console is gone; the status still tells.
     }
+    status = brz::exitstatus::kFailure;
   }
-  EndProgram(0);
+  EndProgram(status);
 }

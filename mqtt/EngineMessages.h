@@ -15,5 +15,12 @@ inline constexpr char SMQTTPacketBeforeConnack[] = "MQTT protocol error: a packe
 inline constexpr char SMQTTSecondConnack[] = "MQTT protocol error: a second CONNACK arrived.";
 inline constexpr char SMQTTPublishQoS3[] = "MQTT protocol error: PUBLISH with QoS 3.";
 inline constexpr char SMQTTTopicNotUTF8[] = "MQTT protocol error: PUBLISH topic is not valid UTF-8.";
+// Publishes the engine gives up, each said once on the diagnostics stream.
+inline constexpr char SMQTTPublishNoConnection[] = "publish to '%s' (QoS 0) dropped: no connection";
+inline constexpr char SMQTTOutboxFull[] =
+    "publish to '%s' refused: %d publishes already wait for a connection";
+inline constexpr char SMQTTPublishAbandoned[] =
+    "publish %d to '%s' (QoS 2) not sent again: the connection was lost after PUBREC and the new session "
+    "cannot complete it";
 
 }  // namespace brz

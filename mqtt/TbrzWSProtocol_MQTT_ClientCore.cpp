@@ -1,13 +1,16 @@
 #include "mqtt/TbrzWSProtocol_MQTT_ClientCore.h"
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
 #include <thread>
+#include <unordered_set>
 
 #include "common/Exception.h"
 #include "common/Memory.h"
 #include "common/Time.h"
 #include "mqtt/EngineMessages.h"
+#include "transport/TbrzSocketErrors.h"
 
 namespace brz {
 
@@ -18,6 +21,14 @@ struct TbrzWSProtocol_MQTT_ClientCore::TTimerGuard {
 };
 
 namespace {
+
+// PUBACK and PUBREC reason codes from here on report a failure (MQTT 5).
+constexpr int32_t kFirstFailureReasonCode = 0x80;
+
+// QoS 1 and 2: the flows the broker acknowledges.
+bool IsAcknowledged(TmqttQoS aQoS) {
+  return aQoS == TmqttQoS::mtqsAtLeastOnce || aQoS == TmqttQoS::mtqsExactlyOnce;
+}
 
 int64_t WholeSeconds(uint64_t aFrom, uint64_t aTo) {
   return aTo >= aFrom ? static_cast<int64_t>((aTo - aFrom) / 1000) : static_cast<int64_t>((aFrom - aTo) / 1000);
@@ -55,11 +66,18 @@ void TbrzWSMQTTReceivedPacket::CopyFrom(TbrzWSMQTTMessage& aCodec) {
   }
 }
 
-TbrzWSProtocol_MQTT_ClientCore::TbrzWSProtocol_MQTT_ClientCore() : FTimerGuard(std::make_shared<TTimerGuard>()) {}
+TbrzWSProtocol_MQTT_ClientCore::TbrzWSProtocol_MQTT_ClientCore()
+    : FTimerGuard(std::make_shared<TTimerGuard>()),
+      FOutbox(TbrzWSMQTTOutbox::TLink{[this] { return QoSList().Count(); },
+                                      [this](TbrzWSMQTTQoSItem& aItem) { return SendOutboxItem(aItem); },
+                                      [this](const std::string& aText) {
+                                        if (OnMQTTNotice) OnMQTTNotice(aText);
+                                      }}) {}
 
 TbrzWSProtocol_MQTT_ClientCore::~TbrzWSProtocol_MQTT_ClientCore() { ShutdownEngine(); }
 
 void TbrzWSProtocol_MQTT_ClientCore::ShutdownEngine() {
+  FOutbox.Close();  // outbox: no publisher stays waiting for room
   {
     std::lock_guard<std::mutex> tick(FTimerGuard->Lock);
     FTimerGuard->Alive = false;
@@ -131,14 +149,43 @@ void TbrzWSProtocol_MQTT_ClientCore::Ping() { SendPacket(CurrentMessage()->DoPin
 
 uint16_t TbrzWSProtocol_MQTT_ClientCore::Publish(const std::string& aTopic, const std::string& aText, TmqttQoS aQoS,
                                                  bool aRetain, const TbrzWSMQTTPublish_Properties* aPublishProperties) {
+  // outbox: QoS 1/2 publishes respect the window and wait for a session
+  if (IsAcknowledged(aQoS)) {
+    auto item = std::make_unique<TbrzWSMQTTQoSItem>();
+    item->SetTopic(aTopic);
+    item->SetText(aText);
+    item->SetQoS(aQoS);
+    item->SetRetain(aRetain);
+    item->SetPublishProperties(aPublishProperties);
+    return FOutbox.Submit(std::move(item));
+  }
   uint16_t identifier = NextPacketIdentifier();
+  if (!FWSConnection.load()) {
+    FOutbox.NoteGivenUp(FormatMsg(SMQTTPublishNoConnection, aTopic.c_str()));
+    return identifier;
+  }
   PublishText(identifier, aTopic, aText, aQoS, aRetain, true, aPublishProperties);
   return identifier;
 }
 
 uint16_t TbrzWSProtocol_MQTT_ClientCore::Publish(const std::string& aTopic, TbrzMemoryStream& aStream, TmqttQoS aQoS,
                                                  bool aRetain, const TbrzWSMQTTPublish_Properties* aPublishProperties) {
+  // outbox: QoS 1/2 publishes respect the window and wait for a session
+  if (IsAcknowledged(aQoS)) {
+    auto item = std::make_unique<TbrzWSMQTTQoSItem>();
+    item->SetTopic(aTopic);
+    item->SetItemType(TbrzWSMQTTItemType::mqttStream);
+    item->SetStream(aStream);
+    item->SetQoS(aQoS);
+    item->SetRetain(aRetain);
+    item->SetPublishProperties(aPublishProperties);
+    return FOutbox.Submit(std::move(item));
+  }
   uint16_t identifier = NextPacketIdentifier();
+  if (!FWSConnection.load()) {
+    FOutbox.NoteGivenUp(FormatMsg(SMQTTPublishNoConnection, aTopic.c_str()));
+    return identifier;
+  }
   PublishStream(identifier, aTopic, aStream, aQoS, aRetain, true, aPublishProperties);
   return identifier;
 }
@@ -332,6 +379,62 @@ void TbrzWSProtocol_MQTT_ClientCore::Auth(bool aReAuthenticate, const TbrzWSMQTT
   SendPacket(packet);
 }
 
+// ---- outbox
+
+uint16_t TbrzWSProtocol_MQTT_ClientCore::SendOutboxItem(TbrzWSMQTTQoSItem& aItem) {
+  const uint16_t identifier = NextPacketIdentifier();
+  if (aItem.ItemType() == TbrzWSMQTTItemType::mqttStream) {
+    PublishStream(identifier, aItem.Topic(), aItem.Stream(), aItem.QoS(), aItem.Retain(), true,
+                  aItem.PublishProperties());
+  } else {
+    PublishText(identifier, aItem.Topic(), aItem.Text(), aItem.QoS(), aItem.Retain(), true,
+                aItem.PublishProperties());
+  }
+  return identifier;
+}
+
+int32_t TbrzWSProtocol_MQTT_ClientCore::SessionWindow(const TbrzWSMQTTCONNACK& aConnack) const {
+  const int32_t chosen = FInflightMaximum.load();
+  if (FMQTTVersion.load() != TwsMQTTVersion::mqtt5) return chosen > 0 ? chosen : kDefaultInflightMaximum;
+  // MQTT 5: the broker's Receive Maximum is a limit the client must respect; a chosen value only lowers it.
+  const int32_t receiveMaximum = aConnack.CONNACKProperties().ReceiveMaximum();
+  return chosen > 0 ? std::min(chosen, receiveMaximum) : receiveMaximum;
+}
+
+void TbrzWSProtocol_MQTT_ClientCore::RequeueUnacknowledged() {
+  // Taken before the list's lock: the outbox's lock comes first.
+  const std::unordered_set<uint16_t> received = FOutbox.TakePubRecs();
+  std::vector<std::unique_ptr<TbrzWSMQTTQoSItem>> again;
+  std::vector<std::string> abandoned;
+  TbrzWSMQTTQoSList& list = QoSList();
+  {
+    TbrzLock guard(list.CS());
+    for (int32_t index = 0; index < list.Count(); ++index) {
+      TbrzWSMQTTQoSItem& item = list.Item(index);
+      // The broker had this one: sending it again could deliver it twice.
+      if (item.QoS() == TmqttQoS::mtqsExactlyOnce && received.count(item.PacketIdentifier()) != 0) {
+        abandoned.push_back(
+            FormatMsg(SMQTTPublishAbandoned, static_cast<int>(item.PacketIdentifier()), item.Topic().c_str()));
+        continue;
+      }
+      auto copy = std::make_unique<TbrzWSMQTTQoSItem>();
+      copy->SetTopic(item.Topic());
+      copy->SetItemType(item.ItemType());
+      if (item.ItemType() == TbrzWSMQTTItemType::mqttStream) copy->SetStream(item.Stream());
+      else copy->SetText(item.Text());
+      copy->SetQoS(item.QoS());
+      copy->SetRetain(item.Retain());
+      copy->SetPublishProperties(item.PublishProperties());
+      again.push_back(std::move(copy));
+    }
+    list.Clear();
+  }
+  FOutbox.Requeue(std::move(again));
+  for (const std::string& notice : abandoned) FOutbox.NoteGivenUp(notice);
+}
+
+int32_t TbrzWSProtocol_MQTT_ClientCore::Unfinished() { return QoSList().Count() + FOutbox.Count(); }
+
 // ---- QoS list and retry timer
 
 TbrzWSMQTTQoSList& TbrzWSProtocol_MQTT_ClientCore::QoSList() {
@@ -412,16 +515,32 @@ void TbrzWSProtocol_MQTT_ClientCore::ResendQoSItems() {
 }
 
 void TbrzWSProtocol_MQTT_ClientCore::ResendSessionItems() {
-  TbrzWSMQTTQoSList& list = QoSList();
-  TbrzLock guard(list.CS());
-  for (int32_t index = 0; index < list.Count(); ++index) {
-    TbrzWSMQTTQoSItem& item = list.Item(index);
-    if (item.ItemType() == TbrzWSMQTTItemType::mqttStream) {
-      PublishStream(item.PacketIdentifier(), item.Topic(), item.Stream(), item.QoS(), item.Retain(), false,
-                    item.PublishProperties(), true);
+  // Copies taken under the list's lock, sent without it: no lock is held across a socket write.
+  std::vector<std::unique_ptr<TbrzWSMQTTQoSItem>> items;
+  {
+    TbrzWSMQTTQoSList& list = QoSList();
+    TbrzLock guard(list.CS());
+    for (int32_t index = 0; index < list.Count(); ++index) {
+      TbrzWSMQTTQoSItem& item = list.Item(index);
+      auto copy = std::make_unique<TbrzWSMQTTQoSItem>();
+      copy->SetPacketIdentifier(item.PacketIdentifier());
+      copy->SetTopic(item.Topic());
+      copy->SetItemType(item.ItemType());
+      if (item.ItemType() == TbrzWSMQTTItemType::mqttStream) copy->SetStream(item.Stream());
+      else copy->SetText(item.Text());
+      copy->SetQoS(item.QoS());
+      copy->SetRetain(item.Retain());
+      copy->SetPublishProperties(item.PublishProperties());
+      items.push_back(std::move(copy));
+    }
+  }
+  for (auto& item : items) {
+    if (item->ItemType() == TbrzWSMQTTItemType::mqttStream) {
+      PublishStream(item->PacketIdentifier(), item->Topic(), item->Stream(), item->QoS(), item->Retain(), false,
+                    item->PublishProperties(), true);
     } else {
-      PublishText(item.PacketIdentifier(), item.Topic(), item.Text(), item.QoS(), item.Retain(), false,
-                  item.PublishProperties(), true);
+      PublishText(item->PacketIdentifier(), item->Topic(), item->Text(), item->QoS(), item->Retain(), false,
+                  item->PublishProperties(), true);
     }
   }
 }
@@ -439,6 +558,7 @@ void TbrzWSProtocol_MQTT_ClientCore::HandleTransportConnect(const TbrzConnection
   FLastPing.store(0);
   FLastPong.store(0);
   FConnackState.store(1);
+  FOutbox.SessionLost();  // outbox: nothing goes out before the CONNACK
   StartQoSTimer();
   PrepareConnect(aConnection, *CurrentMessage());
   Connect();
@@ -537,10 +657,21 @@ void TbrzWSProtocol_MQTT_ClientCore::Dispatch(const TbrzConnectionPtr& aConnecti
       DeleteQoSItem(identifier);
       FLastPUBACK.store(identifier);
       RaiseMQTTPubAck(aConnection, aPacket);
+      // outbox: a refused message is given up; the freed slot lets the next one go
+      if (aPacket.ReasonCode >= kFirstFailureReasonCode) FOutbox.NoteRejected();
+      FOutbox.Pump();
       break;
     case TmqttControlPacket::mtcpPUBREC:
       RaiseMQTTPubRec(aConnection, aPacket);
       SendPacket(CurrentMessage()->DoPubRel(identifier));
+      // outbox: a failure code ends the flow; otherwise the broker now has the message
+      if (aPacket.ReasonCode >= kFirstFailureReasonCode) {
+        DeleteQoSItem(identifier);
+        FOutbox.NoteRejected();
+        FOutbox.Pump();
+      } else {
+        FOutbox.NotePubRec(identifier);
+      }
       break;
     case TmqttControlPacket::mtcpPUBREL:
       RaiseMQTTPubRel(aConnection, aPacket);
@@ -550,6 +681,8 @@ void TbrzWSProtocol_MQTT_ClientCore::Dispatch(const TbrzConnectionPtr& aConnecti
       DeleteQoSItem(identifier);
       FLastPUBCOMP.store(identifier);
       RaiseMQTTPubComp(aConnection, aPacket);
+      FOutbox.ForgetPubRec(identifier);  // outbox: the flow is complete
+      FOutbox.Pump();
       break;
     case TmqttControlPacket::mtcpSUBACK:
       RaiseMQTTSubscribe(aConnection, aPacket.Codes);
@@ -600,17 +733,22 @@ void TbrzWSProtocol_MQTT_ClientCore::CheckProtocol(const TbrzWSMQTTReceivedPacke
 
 void TbrzWSProtocol_MQTT_ClientCore::HandleConnack(const TbrzConnectionPtr& aConnection,
                                                    const TbrzWSMQTTCONNACK& aConnack) {
+  FLastConnackReasonCode.store(aConnack.ReasonCode());
   if (!aConnack.Session()) {
     FPacketIdentifier.store(0);
-    QoSList().Clear();
+    // outbox: what the lost session left unacknowledged is sent again in the new one
+    RequeueUnacknowledged();
   }
+  if (aConnack.ReasonCode() == 0) FOutbox.SessionReady(SessionWindow(aConnack));  // outbox
   if (OnMQTTConnect)
     OnMQTTConnect(aConnection, aConnack.Session(), aConnack.ReasonCode(), aConnack.ReasonName(),
                   aConnack.CONNACKProperties());
   if (aConnack.Session() && aConnack.ReasonCode() == 0) ResendSessionItems();
+  FOutbox.Pump();  // outbox: what waited for the session goes out
 }
 
 void TbrzWSProtocol_MQTT_ClientCore::HandleTransportDisconnect(const TbrzConnectionPtr& aConnection, int32_t aCode) {
+  if (FWSConnection.load() == aConnection.get()) FOutbox.SessionLost();  // outbox: publishes wait from now on
   std::shared_ptr<TbrzWSMQTTMessage> codec;
   {
     std::lock_guard<std::mutex> guard(FMessageLock);

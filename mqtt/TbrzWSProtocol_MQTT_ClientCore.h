@@ -25,6 +25,7 @@
 #include "mqtt/MQTTTypes.h"
 #include "mqtt/TbrzWSMQTTMessage.h"
 #include "mqtt/TbrzWSMQTTOptions.h"
+#include "mqtt/TbrzWSMQTTOutbox.h"
 #include "mqtt/TbrzWSMQTTPackets.h"
 #include "mqtt/TbrzWSMQTTProperties.h"
 #include "transport/TbrzSocketConnection.h"
@@ -60,6 +61,8 @@ using TbrzMQTTUnSubscribeEvent =
 using TbrzMQTTDisconnectEvent =
     std::function<void(const TbrzConnectionPtr& Connection, int32_t ReasonCode, const std::string& ReasonName,
                        const TbrzWSMQTTDISCONNECTProperties& DisconnectProperties)>;
+// A publish the engine gave up (dropped or refused), in words for people.
+using TbrzMQTTNoticeEvent = std::function<void(const std::string& aText)>;
 using TbrzMQTTAuthEvent = std::function<void(const TbrzConnectionPtr& Connection, int32_t ReasonCode,
                                              const std::string& ReasonName, const TbrzWSMQTTAUTHProperties& AuthProperties)>;
 
@@ -95,7 +98,10 @@ class TbrzWSProtocol_MQTT_ClientCore {
   // Copies the keep-alive settings to the client and sends CONNECT; normally run on transport connect.
   void Connect();
   void Ping();
-  // Returns the identifier taken for the publish (also for QoS 0, where it is not sent).
+  // Returns the identifier taken for the publish (also for QoS 0, where it is not sent). A QoS 1/2
+  // publish goes through the outbox: while it waits (window full, or no session up) it has no
+  // identifier yet and 0 is returned; the identifier is taken when it is sent. A QoS 0 publish
+  // without a connection is dropped with a notice.
   uint16_t Publish(const std::string& aTopic, const std::string& aText, TmqttQoS aQoS = TmqttQoS::mtqsAtMostOnce,
                    bool aRetain = false, const TbrzWSMQTTPublish_Properties* aPublishProperties = nullptr);
   uint16_t Publish(const std::string& aTopic, TbrzMemoryStream& aStream, TmqttQoS aQoS = TmqttQoS::mtqsAtMostOnce,
@@ -146,6 +152,14 @@ class TbrzWSProtocol_MQTT_ClientCore {
 
   // Unacknowledged outbound QoS 1/2 messages (created on first use; hold its CS() while scanning).
   TbrzWSMQTTQoSList& QoSList();
+  // QoS 1/2 publishes not yet sent: beyond the in-flight window, or made while no session is up.
+  TbrzWSMQTTOutbox& Outbox() { return FOutbox; }
+  // QoS 1/2 publishes whose flow has not completed: unacknowledged plus waiting.
+  int32_t Unfinished();
+  // Publishes given up (refused, dropped, rejected by the broker, not completable after a reconnect).
+  int64_t GivenUp() const { return FOutbox.GivenUp(); }
+  // The reason code of the last CONNACK (0 accepted), -1 before the first one.
+  int32_t LastConnackReasonCode() const { return FLastConnackReasonCode.load(); }
   // The connection the engine runs on; null while no transport is connected.
   TbrzConnectionPtr WSConnection() const;
 
@@ -165,6 +179,7 @@ class TbrzWSProtocol_MQTT_ClientCore {
   TbrzMQTTUnSubscribeEvent OnMQTTUnSubscribe;
   TbrzMQTTDisconnectEvent OnMQTTDisconnect;
   TbrzMQTTAuthEvent OnMQTTAuth;
+  TbrzMQTTNoticeEvent OnMQTTNotice;
 
   // ---- transport notifications (called by the component side)
 
@@ -254,6 +269,12 @@ class TbrzWSProtocol_MQTT_ClientCore {
   void Dispatch(const TbrzConnectionPtr& aConnection, const TbrzWSMQTTReceivedPacket& aPacket, bool& aStop);
   // Raises the protocol violations that end the connection (MQTT requires closing it).
   void CheckProtocol(const TbrzWSMQTTReceivedPacket& aPacket);
+  // ---- outbox: the in-flight window and the publishes that wait
+  uint16_t SendOutboxItem(TbrzWSMQTTQoSItem& aItem);
+  // The window for a session the CONNACK accepted.
+  int32_t SessionWindow(const TbrzWSMQTTCONNACK& aConnack) const;
+  // A new session without the old one: unacknowledged publishes go back to the outbox to be sent again.
+  void RequeueUnacknowledged();
   bool WaitForAcknowledgement(uint16_t aPacketIdentifier, TmqttQoS aQoS, int32_t aTimeout,
                               const TbrzTCPConnection_Base* aConnection);
 
@@ -290,6 +311,8 @@ class TbrzWSProtocol_MQTT_ClientCore {
   // Of the current connection: 0 not connected through HandleTransportConnect, 1 awaiting CONNACK,
   // 2 CONNACK received.
   std::atomic<int> FConnackState{0};
+  std::atomic<int32_t> FLastConnackReasonCode{-1};
+  TbrzWSMQTTOutbox FOutbox;
   TbrzCriticalSection FSendLock;  // serialises the hand-over of whole packets
 };
 

@@ -3,6 +3,7 @@
 if(TARGET brz_mqtt_codec)
   add_library(brz_mqtt_core
     ${PROJECT_SOURCE_DIR}/mqtt/TbrzWSProtocol_MQTT_ClientCore.cpp
+    ${PROJECT_SOURCE_DIR}/mqtt/TbrzWSMQTTOutbox.cpp
   )
   target_include_directories(brz_mqtt_core PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(brz_mqtt_core PUBLIC brz_mqtt_codec brz_transport brz_common)

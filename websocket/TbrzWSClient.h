@@ -51,6 +51,8 @@ class TbrzWSClient : public TbrzWSComponent_WSClient {
   void WriteData(TbrzMemoryStream& aStream, int aSize = 0, TwsStreaming aStreaming = TwsStreaming::stmNone) override;
   std::string WriteAndWaitData(const std::string& aText, int aTimeout);
   std::shared_ptr<TbrzWSConnectionClient> Connection() const;
+  // The watchdog will reopen a lost connection (armed by an activation, disarmed by a deactivation).
+  bool WatchDogArmed() const { return FWatchDogEnabled.load(); }
 
   // Settings read at activation.
   int ConnectTimeout() const { return FConnectTimeout.load(); }

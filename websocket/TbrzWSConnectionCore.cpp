@@ -214,11 +214,14 @@ void TbrzWSConnectionCore::WSClose(int code, const std::string& reason) {
 void TbrzWSConnectionCore::WSViolation(const std::string& message, int closeCode) {
   FReader.Stop();
   if (FReader.CloseCode() != 0) FOwner.SetCloseCode(FReader.CloseCode());
+  // A peer sending more than we take is told why (1009) before the connection ends.
+  const bool tellPeer = FOwner.CleanDisconnect() || closeCode == kWSCloseTooBig;
   if (FOwner.RaiseDisconnectExceptions()) {
     // Reported first (OnException), then the component drops the connection (OnDisconnect).
-    if (FOwner.CleanDisconnect()) RunQuietly([&] { SendCloseFrame(closeCode); });
+    if (tellPeer) RunQuietly([&] { SendCloseFrame(closeCode); });
     throw TbrzWSException(message);
   }
+  if (tellPeer && !FOwner.CleanDisconnect()) RunQuietly([&] { SendCloseFrame(closeCode); });
   FOwner.SetDisconnected(true);
   FOwner.Disconnect(std::string(), closeCode);
 }

@@ -141,9 +141,16 @@ TEST(ClientCommands, HeartBeatAndWatchDogOptions) {
   EXPECT_FALSE(processor.ClientComponent().WatchDog().Enabled);
 }
 
-TEST(ClientCommands, NonIntegerIntervalRaisesTheConversionError) {
+TEST(ClientCommands, NonIntegerIntervalSkipsThatCommandOnly) {
   RecordingProcessor processor;
-  EXPECT_THROW(processor.DoJSON(R"({"message":"heartbeat", "params":{"heartbeat":{"interval": "abc"}}})"),
+  // The console gets the conversion error line; the next command runs as usual.
+  EXPECT_NO_THROW(processor.DoJSON(R"({"message":"heartbeat", "params":{"heartbeat":{"interval": "abc"}}})"));
+  processor.DoJSON(R"({"message":"heartbeat", "params":{"heartbeat":{"enabled": true, "interval": 30}}})");
+  EXPECT_EQ(processor.Lines(), (std::vector<std::string>{
+                                   R"({"event": "options", "params":{"heartbeat": {"enabled": true, "interval": 30}}})",
+                               }));
+  // An operator's command still raises it to the server, which reports it.
+  EXPECT_THROW(processor.DoOperatorJSON(R"({"message":"heartbeat", "params":{"heartbeat":{"interval": "abc"}}})"),
                EConvertError);
 }
 

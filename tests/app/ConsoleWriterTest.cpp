@@ -5,8 +5,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -35,6 +37,10 @@ class Pipe {
   void CloseWrite() {
     if (FFds[1] >= 0) ::close(FFds[1]);
     FFds[1] = -1;
+  }
+  void CloseRead() {
+    if (FFds[0] >= 0) ::close(FFds[0]);
+    FFds[0] = -1;
   }
   // Everything until the write end is closed.
   std::string ReadAll() {
@@ -237,6 +243,48 @@ TEST(ConsoleWriter, AFailedWriteRaisesEInOutErrorFromThenOn) {
     EXPECT_THROW(writer.WriteLine("later"), EInOutError);
   }
   ::close(readOnly);
+}
+
+TEST(ConsoleWriter, AReaderThatWentAwayIsReportedOnceToTheFailureHandler) {
+  // The program ignores SIGPIPE too: the failure must come back as EPIPE.
+  struct sigaction ignore {}, saved {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGPIPE, &ignore, &saved);
+  {
+    Pipe pipe;
+    std::atomic<int> calls{0};
+    std::atomic<int> error{0};
+    TbrzConsoleWriter writer(pipe.WriteEnd());
+    writer.SetOnFailure([&](int aError) {
+      error = aError;
+      ++calls;
+    });
+    writer.WriteLine("read");
+    EXPECT_EQ(pipe.ReadLine(10s), "read\n");
+    pipe.CloseRead();
+    // Not waited for by the writing thread: the writer thread finds the failure on its own.
+    writer.WriteLine("nobody reads this");
+    for (int i = 0; i < 1000 && calls.load() == 0; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_EQ(error.load(), EPIPE);
+    EXPECT_THROW(writer.WriteLine("later"), EInOutError);
+    EXPECT_EQ(calls.load(), 1);
+  }
+  ::sigaction(SIGPIPE, &saved, nullptr);
+}
+
+TEST(ConsoleWriter, LinesAfterSealAreDropped) {
+  Pipe pipe;
+  std::string all;
+  {
+    TbrzConsoleWriter writer(pipe.WriteEnd());
+    writer.WriteLine("said");
+    writer.Seal();
+    writer.WriteLine("not news");
+    EXPECT_TRUE(writer.Flush(10s));
+  }
+  pipe.CloseWrite();
+  EXPECT_EQ(pipe.ReadAll(), "said\n");
 }
 
 }  // namespace

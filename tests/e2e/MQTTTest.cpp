@@ -229,9 +229,12 @@ TEST(MQTTConsole, OptionLinesAndConversionErrors) {
   EXPECT_EQ(console.NextLine(), R"({"event": "heartbeat", "protocol": "mqtt", "params":{"enabled": true, "interval": 30}})");
   // Without "protocol" a subscribe is a connection command, which does not exist: nothing happens.
   console.Send(R"({"message":"subscribe", "params":{"topic":"a"}})");
-  // A non-integer QoS ends the program after the conversion error line.
+  // A non-integer QoS prints the conversion error line and skips that command only.
   console.Send(R"({"message":"publish", "protocol":"mqtt", "params":{"topic":"t", "text":"x", "qos":"high"}})");
   EXPECT_EQ(console.NextLine(), "EConvertError: 'high' is not a valid integer value");
+  console.Send(R"({"message":"api", "protocol":"mqtt", "params":{"version":"5.0"}})");
+  EXPECT_EQ(console.NextLine(), R"({"event": "options", "protocol": "mqtt", "params":{"version": "5.0"}})");
+  console.Send("exit");
   EXPECT_EQ(console.Child().Wait(10s), 0);
 }
 

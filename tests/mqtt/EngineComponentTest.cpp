@@ -184,19 +184,23 @@ TEST(EngineOnLoopback, IdentifiersAndTheQoSListFollowTheSessionFlag) {
   EXPECT_EQ(s.Engine.Subscribe("t"), 4);
   EXPECT_EQ(s.NextHex(), "82 06 00 04 00 01 74 00");
 
-  // A fresh session: both start over.
+  // A fresh session: the counter starts over, and the publish the old session left unacknowledged
+  // goes out again first, under a new identifier.
   s.Reopen();
   s.Acknowledge(false);
+  EXPECT_EQ(s.NextHex(), "32 06 00 01 74 00 01 71");
+  s.Broker.Send(Hex("40 02 00 01"));
+  ASSERT_TRUE(s.Log.WaitFor("puback 1 0 "));
   EXPECT_EQ(s.QueuedCount(), 0);
-  EXPECT_EQ(s.Engine.Subscribe("t"), 1);
-  EXPECT_EQ(s.NextHex(), "82 06 00 01 00 01 74 00");
+  EXPECT_EQ(s.Engine.Subscribe("t"), 2);
+  EXPECT_EQ(s.NextHex(), "82 06 00 02 00 01 74 00");
 
   // After 65535 the next identifier is 1, never 0.
   std::thread sender([&s] {
-    for (int i = 2; i <= 65535; ++i) s.Engine.UnSubscribe("t");
+    for (int i = 3; i <= 65535; ++i) s.Engine.UnSubscribe("t");
   });
   Bytes last;
-  for (int i = 2; i <= 65535; ++i) {
+  for (int i = 3; i <= 65535; ++i) {
     auto packet = s.Broker.NextPacket();
     if (!packet) break;
     last = *packet;
@@ -364,6 +368,122 @@ TEST(EngineOnLoopback, MalformedLengthFromTheBrokerIsReportedAndDropsTheConnecti
   EXPECT_TRUE(s.Log.WaitFor("error Malformed variable byte integer."));
   EXPECT_TRUE(s.Broker.WaitClientClosed());
   for (const auto& line : s.Log.Lines()) EXPECT_NE(line.rfind("connect", 0), 0u) << line;
+}
+
+// A QoS 1/2 PUBLISH of topic "t" as the engine sends it.
+Bytes PublishPacket(bool aV5, TmqttQoS aQoS, uint16_t aIdentifier, const std::string& aPayload) {
+  Bytes packet{static_cast<uint8_t>(aQoS == TmqttQoS::mtqsAtLeastOnce ? 0x32 : 0x34), 0, 0x00, 0x01, 't',
+               static_cast<uint8_t>(aIdentifier >> 8), static_cast<uint8_t>(aIdentifier)};
+  if (aV5) packet.push_back(0);  // no properties
+  packet.insert(packet.end(), aPayload.begin(), aPayload.end());
+  packet[1] = static_cast<uint8_t>(packet.size() - 2);
+  return packet;
+}
+
+TEST(EngineOnLoopback, InflightWindowHoldsPublishesBackUntilFlowsComplete) {
+  struct Case {
+    const char* Name;
+    TwsMQTTVersion Version;
+    int32_t Chosen;          // SetInflightMaximum (0 = default)
+    const char* Connack;
+    int Window;
+    TmqttQoS QoS;
+  };
+  const char* v5Plain = "20 03 00 00 00";
+  const char* v5ReceiveMaximum4 = "20 06 00 00 03 21 00 04";
+  const Case cases[] = {
+      {"3.1.1 default", TwsMQTTVersion::mqtt311, 0, "20 02 00 00", 20, TmqttQoS::mtqsAtLeastOnce},
+      {"3.1.1 raised", TwsMQTTVersion::mqtt311, 25, "20 02 00 00", 25, TmqttQoS::mtqsExactlyOnce},
+      {"3.1.1 lowered", TwsMQTTVersion::mqtt311, 3, "20 02 00 00", 3, TmqttQoS::mtqsAtLeastOnce},
+      {"5.0 receive maximum", TwsMQTTVersion::mqtt5, 0, v5ReceiveMaximum4, 4, TmqttQoS::mtqsExactlyOnce},
+      {"5.0 lowered", TwsMQTTVersion::mqtt5, 2, v5ReceiveMaximum4, 2, TmqttQoS::mtqsAtLeastOnce},
+      {"5.0 never raised past the broker", TwsMQTTVersion::mqtt5, 30, v5ReceiveMaximum4, 4,
+       TmqttQoS::mtqsAtLeastOnce},
+      {"5.0 without the property", TwsMQTTVersion::mqtt5, 5, v5Plain, 5, TmqttQoS::mtqsAtLeastOnce},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const bool v5 = c.Version == TwsMQTTVersion::mqtt5;
+    Session s;
+    s.Engine.SetInflightMaximum(c.Chosen);
+    s.Open(c.Version);
+    s.Broker.Send(Hex(c.Connack));
+    ASSERT_TRUE(s.Log.WaitFor(v5 ? "connect false 0 Success" : "connect false 0 Connection Accepted"));
+    constexpr int kExtra = 3;
+    const int total = c.Window + kExtra;
+    for (int i = 0; i < total; ++i) s.Engine.Publish("t", std::to_string(i % 10), c.QoS);
+    for (int i = 0; i < c.Window; ++i)
+      ASSERT_EQ(s.NextHex(), ToHex(PublishPacket(v5, c.QoS, static_cast<uint16_t>(i + 1), std::to_string(i % 10))));
+    EXPECT_TRUE(s.Broker.PacketsWithin(std::chrono::milliseconds(300)).empty()) << "sent beyond the window";
+    EXPECT_EQ(s.Engine.Outbox().Count(), kExtra);
+    EXPECT_EQ(s.Engine.Unfinished(), total);
+    // Each completed flow lets exactly the next waiting publish go.
+    for (int k = 0; k < kExtra; ++k) {
+      const auto id = static_cast<uint8_t>(k + 1);
+      if (c.QoS == TmqttQoS::mtqsAtLeastOnce) {
+        s.Broker.Send(Bytes{0x40, 0x02, 0x00, id});
+      } else {
+        s.Broker.Send(Bytes{0x50, 0x02, 0x00, id});
+        ASSERT_EQ(s.NextHex(), ToHex(Bytes{0x62, 0x02, 0x00, id}));
+        EXPECT_TRUE(s.Broker.PacketsWithin(std::chrono::milliseconds(100)).empty()) << "PUBREC freed a slot";
+        s.Broker.Send(Bytes{0x70, 0x02, 0x00, id});
+      }
+      const int next = c.Window + k;
+      ASSERT_EQ(s.NextHex(),
+                ToHex(PublishPacket(v5, c.QoS, static_cast<uint16_t>(next + 1), std::to_string(next % 10))));
+    }
+    EXPECT_EQ(s.Engine.Outbox().Count(), 0);
+  }
+}
+
+TEST(EngineOnLoopback, QoSPublishesWaitForASessionAndOutliveTheConnection) {
+  Session s;
+  s.Engine.OnMQTTNotice = [&s](const std::string& aText) { s.Log.Add("notice " + aText); };
+  // Before any connection: QoS 1/2 wait, QoS 0 is dropped with a word.
+  EXPECT_EQ(s.Engine.Publish("t", "a", TmqttQoS::mtqsAtLeastOnce), 0);
+  EXPECT_EQ(s.Engine.Publish("t", "b", TmqttQoS::mtqsExactlyOnce), 0);
+  s.Engine.Publish("t", "zero");
+  EXPECT_EQ(s.Log.Count("notice publish to 't' (QoS 0) dropped: no connection"), 1u);
+  EXPECT_EQ(s.Engine.Outbox().Count(), 2);
+  EXPECT_EQ(s.Engine.GivenUp(), 1);
+
+  // Nothing but CONNECT goes out before the CONNACK; then the waiting publishes, in order.
+  ASSERT_FALSE(s.Open().empty());
+  EXPECT_TRUE(s.Broker.PacketsWithin(std::chrono::milliseconds(300)).empty());
+  s.Acknowledge();
+  EXPECT_EQ(s.NextHex(), "32 06 00 01 74 00 01 61");
+  EXPECT_EQ(s.NextHex(), "34 06 00 01 74 00 02 62");
+  // a completes; the broker has b (PUBREC); c is sent; then the connection is lost.
+  s.Broker.Send(Hex("40 02 00 01 50 02 00 02"));
+  EXPECT_EQ(s.NextHex(), "62 02 00 02");
+  ASSERT_TRUE(s.Log.WaitFor("puback 1 0 "));
+  EXPECT_EQ(s.Engine.Publish("t", "c", TmqttQoS::mtqsAtLeastOnce), 3);
+  EXPECT_EQ(s.NextHex(), "32 06 00 01 74 00 03 63");
+  s.Broker.CloseClient();
+  ASSERT_TRUE(Eventually([&s] { return !s.Engine.WSConnection(); }));
+
+  // While it is down publishes wait, up to the bound; the one beyond it is refused with a word.
+  s.Engine.Outbox().SetMaximum(2);
+  EXPECT_EQ(s.Engine.Publish("t", "d", TmqttQoS::mtqsAtLeastOnce), 0);
+  EXPECT_EQ(s.Engine.Publish("t", "e", TmqttQoS::mtqsAtLeastOnce), 0);
+  EXPECT_EQ(s.Engine.Publish("t", "f", TmqttQoS::mtqsAtLeastOnce), 0);
+  EXPECT_EQ(s.Log.Count("notice publish to 't' refused: 2 publishes already wait for a connection"), 1u);
+  EXPECT_EQ(s.Engine.Unfinished(), 4);  // b and c unacknowledged, d and e waiting
+  EXPECT_EQ(s.Engine.GivenUp(), 2);
+
+  // A fresh session: c goes again under a new identifier, then d and e; b is not sent twice.
+  ASSERT_FALSE(s.Reopen().empty());
+  s.Acknowledge(false);
+  EXPECT_EQ(s.NextHex(), "32 06 00 01 74 00 01 63");
+  EXPECT_EQ(s.NextHex(), "32 06 00 01 74 00 02 64");
+  EXPECT_EQ(s.NextHex(), "32 06 00 01 74 00 03 65");
+  EXPECT_EQ(s.Log.Count("notice publish 2 to 't' (QoS 2) not sent again: the connection was lost after PUBREC "
+                        "and the new session cannot complete it"),
+            1u);
+  EXPECT_EQ(s.Engine.GivenUp(), 3);
+  s.Broker.Send(Hex("40 02 00 01 40 02 00 02 40 02 00 03"));
+  ASSERT_TRUE(s.Log.WaitFor("puback 3 0 "));
+  EXPECT_EQ(s.Engine.Unfinished(), 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -68,11 +69,59 @@ TbrzConnectionPtr FakeConnection() {
 
 TEST(EngineCore, IdentifiersStartAtOneAreTakenByQoS0AndWrapToOne) {
   RecordingEngine engine;
+  engine.HandleTransportConnect(FakeConnection());
+  engine.Receive(FakeConnection(), Hex("20 02 00 00"));
   EXPECT_EQ(engine.Publish("t", "x"), 1);
   EXPECT_EQ(engine.Subscribe("t"), 2);
   for (int i = 3; i <= 65535; ++i) ASSERT_EQ(engine.UnSubscribe("t"), i);
   EXPECT_EQ(engine.Publish("t", "x", TmqttQoS::mtqsAtLeastOnce), 1);
   EXPECT_EQ(ToHex(engine.Sent().back()), "32 06 00 01 74 00 01 78");
+}
+
+TEST(EngineCore, PublishesTheBrokerRefusesEndTheirFlowAndAreCounted) {
+  RecordingEngine engine;
+  engine.SetMQTTVersion(TwsMQTTVersion::mqtt5);
+  engine.HandleTransportConnect(FakeConnection());
+  engine.Receive(FakeConnection(), Hex("20 03 00 00 00"));
+  EXPECT_EQ(engine.Publish("t", "x", TmqttQoS::mtqsAtLeastOnce), 1);
+  EXPECT_EQ(engine.Publish("t", "y", TmqttQoS::mtqsExactlyOnce), 2);
+  EXPECT_EQ(engine.Unfinished(), 2);
+  // PUBACK "Not authorized", PUBREC "Quota exceeded": both flows end there.
+  engine.Receive(FakeConnection(), Hex("40 03 00 01 87 50 03 00 02 97"));
+  EXPECT_EQ(engine.Unfinished(), 0);
+  EXPECT_EQ(engine.GivenUp(), 2);
+}
+
+TEST(EngineCore, AConnectedPublisherWaitsForRoomAndAnOfflineOneIsRefused) {
+  RecordingEngine engine;
+  std::vector<std::string> notices;
+  engine.OnMQTTNotice = [&notices](const std::string& aText) { notices.push_back(aText); };
+  engine.SetInflightMaximum(1);
+  engine.Outbox().SetMaximum(1);
+  engine.HandleTransportConnect(FakeConnection());
+  engine.Receive(FakeConnection(), Hex("20 02 00 00"));
+  engine.ClearSent();
+  EXPECT_EQ(engine.Publish("t", "1", TmqttQoS::mtqsAtLeastOnce), 1);  // in flight
+  EXPECT_EQ(engine.Publish("t", "2", TmqttQoS::mtqsAtLeastOnce), 0);  // waiting: the queue is full now
+  std::promise<uint16_t> third;
+  std::thread publisher([&] { third.set_value(engine.Publish("t", "3", TmqttQoS::mtqsAtLeastOnce)); });
+  auto result = third.get_future();
+  EXPECT_EQ(result.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout) << "not held back";
+  // The acknowledgement sends "2", which makes room for "3".
+  engine.Receive(FakeConnection(), Hex("40 02 00 01"));
+  ASSERT_EQ(result.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(result.get(), 0);
+  publisher.join();
+  EXPECT_EQ(engine.Sent(), (std::vector<Bytes>{Hex("32 06 00 01 74 00 01 31"), Hex("32 06 00 01 74 00 02 32")}));
+  EXPECT_EQ(engine.Unfinished(), 2);
+  EXPECT_TRUE(notices.empty());
+
+  // Without a session a full queue refuses at once, with a word.
+  engine.HandleTransportDisconnect(FakeConnection(), 0);
+  EXPECT_EQ(engine.Publish("t", "4", TmqttQoS::mtqsExactlyOnce), 0);
+  EXPECT_EQ(notices, (std::vector<std::string>{"publish to 't' refused: 1 publishes already wait for a connection"}));
+  EXPECT_EQ(engine.GivenUp(), 1);
+  EXPECT_EQ(engine.Unfinished(), 2);
 }
 
 TEST(EngineCore, HeartBeatTimeoutOnlyWhenPingrespIsOverdue) {

@@ -215,6 +215,11 @@ void Process::CloseStdin() {
   FIn = -1;
 }
 
+void Process::CloseStdout() {
+  if (FOut >= 0) ::close(FOut);
+  FOut = -1;
+}
+
 bool Process::Fill(int fd, std::string& buffer, std::chrono::steady_clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
   if (left.count() < 0) left = std::chrono::milliseconds(0);

@@ -63,6 +63,8 @@ class Process {
   void Write(const std::string& text);
   void WriteLine(const std::string& line) { Write(line + "\n"); }
   void CloseStdin();
+  // Stops reading the child's stdout: its next write there fails (EPIPE).
+  void CloseStdout();
   // Next line of stdout without its line end, or nothing on time-out / end of output.
   std::optional<std::string> ReadLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
   // Reads lines until one satisfies pred (returned) or time-out; every line read is appended to seen.
