@@ -105,7 +105,6 @@ int Run(int argc, char** argv) {
   CommandProcessor().FlushOperators(std::chrono::seconds(2));
   return status;
 }
-}
 
 // Lines already printed reach standard output first, unless its reader has stopped reading.
 constexpr std::chrono::milliseconds kExitFlushTimeout{10000};
