@@ -22,6 +22,20 @@ struct TbrzWSProtocol_MQTT_ClientCore::TTimerGuard {
 
 namespace {
 
+// A publish of the QoS list as a new item of its own (the list's lock held by the caller); the
+// identifier is not copied.
+std::unique_ptr<TbrzWSMQTTQoSItem> CopyPublish(TbrzWSMQTTQoSItem& aItem) {
+  auto copy = std::make_unique<TbrzWSMQTTQoSItem>();
+  copy->SetTopic(aItem.Topic());
+  copy->SetItemType(aItem.ItemType());
+  if (aItem.ItemType() == TbrzWSMQTTItemType::mqttStream) copy->SetStream(aItem.Stream());
+  else copy->SetText(aItem.Text());
+  copy->SetQoS(aItem.QoS());
+  copy->SetRetain(aItem.Retain());
+  copy->SetPublishProperties(aItem.PublishProperties());
+  return copy;
+}
+
 // PUBACK and PUBREC reason codes from here on report a failure (MQTT 5).
 constexpr int32_t kFirstFailureReasonCode = 0x80;
 
@@ -417,15 +431,7 @@ void TbrzWSProtocol_MQTT_ClientCore::RequeueUnacknowledged() {
             FormatMsg(SMQTTPublishAbandoned, static_cast<int>(item.PacketIdentifier()), item.Topic().c_str()));
         continue;
       }
-      auto copy = std::make_unique<TbrzWSMQTTQoSItem>();
-      copy->SetTopic(item.Topic());
-      copy->SetItemType(item.ItemType());
-      if (item.ItemType() == TbrzWSMQTTItemType::mqttStream) copy->SetStream(item.Stream());
-      else copy->SetText(item.Text());
-      copy->SetQoS(item.QoS());
-      copy->SetRetain(item.Retain());
-      copy->SetPublishProperties(item.PublishProperties());
-      again.push_back(std::move(copy));
+      again.push_back(CopyPublish(item));
     }
     list.Clear();
   }
@@ -522,16 +528,8 @@ void TbrzWSProtocol_MQTT_ClientCore::ResendSessionItems() {
     TbrzLock guard(list.CS());
     for (int32_t index = 0; index < list.Count(); ++index) {
       TbrzWSMQTTQoSItem& item = list.Item(index);
-      auto copy = std::make_unique<TbrzWSMQTTQoSItem>();
-      copy->SetPacketIdentifier(item.PacketIdentifier());
-      copy->SetTopic(item.Topic());
-      copy->SetItemType(item.ItemType());
-      if (item.ItemType() == TbrzWSMQTTItemType::mqttStream) copy->SetStream(item.Stream());
-      else copy->SetText(item.Text());
-      copy->SetQoS(item.QoS());
-      copy->SetRetain(item.Retain());
-      copy->SetPublishProperties(item.PublishProperties());
-      items.push_back(std::move(copy));
+      items.push_back(CopyPublish(item));
+      items.back()->SetPacketIdentifier(item.PacketIdentifier());
     }
   }
   for (auto& item : items) {
