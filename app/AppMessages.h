@@ -22,9 +22,6 @@ inline constexpr const char* kHelpBase[] = {
     "[enable server on port 8080] -server",
     "[enable server on port 4000] -server -server.port 4000",
     "[enable server on ip 192.168.1.1 and port 5000] -server -server.ip 192.168.1.1 -server.port 5000",
-    "[at end of input wait up to 30 seconds for QoS 1/2 flows to complete (default 10)] -drain 30",
-    "[exit status at end of input] 0 all done, the CONNACK reason code of a refused connection, "
-    "6 publishes left unacknowledged or unsent, 7 a wait timed out, 1 other failures",
     "",
     "",
 };

@@ -40,9 +40,10 @@ int TbrzEndOfInput::Finish() {
   if (!engine) return Status();
   TbrzWebSocketClient& client = FProcessor.ClientComponent();
   const TClock::time_point deadline = TClock::now() + FDrain;
-  // Waiting is pointless once no connection is up and none will be reopened.
+  // A connection under way is awaited too: its answer decides the status. Waiting is pointless once
+  // no connection is up and none will be reopened.
   WaitUntil(deadline, [&] {
-    return engine->Unfinished() == 0 || (!client.Active() && !client.WatchDogArmed());
+    return (engine->Unfinished() == 0 && !FProcessor.ConnectAwaited()) || (!client.Active() && !client.WatchDogArmed());
   });
   if (!engine->WSConnection()) return Status();
   // Everything said so far reaches the console; the disconnect's own lines are not news.
@@ -62,6 +63,8 @@ int TbrzEndOfInput::Status() {
     const int32_t connack = engine->LastConnackReasonCode();
     if (connack > 0) return connack;
     if (engine->Unfinished() > 0 || engine->GivenUp() > 0) return exitstatus::kUnacknowledged;
+    // The last open got no CONNACK: the connection failed (refused, unreachable, TLS, not MQTT).
+    if (FProcessor.ConnectAwaited()) return exitstatus::kFailure;
   }
   if (FProcessor.WaitTimedOut()) return exitstatus::kWaitTimedOut;
   return exitstatus::kOK;

@@ -26,7 +26,8 @@ class TbrzEndOfInput {
   // printed; once DISCONNECT is sent the console is sealed.
   int Finish();
   // The exit status for the state now: the refused CONNACK's reason code, else kUnacknowledged when
-  // publishes are unfinished or were given up, else kWaitTimedOut, else kOK.
+  // publishes are unfinished or were given up, else kFailure when the last open got no CONNACK, else
+  // kWaitTimedOut, else kOK.
   int Status();
 
  private:

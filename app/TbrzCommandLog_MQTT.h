@@ -30,6 +30,8 @@ class TbrzCommandLog_MQTT : public TbrzCommandLog_WSProtocolClient {
   TbrzWSProtocol_MQTT_Client& MQTTComponent();
   // The engine when a command has created it, else null.
   TbrzWSProtocol_MQTT_Client* MQTTEngine() const { return FMQTT.get(); }
+  // An open was given and no CONNACK has answered it yet (a connection under way, or one that failed).
+  bool ConnectAwaited() const { return FConnectAwaited.load(); }
 
   // Engine event handlers; each writes its event line(s). The properties, when given, are shown
   // with output "details".
@@ -57,6 +59,7 @@ class TbrzCommandLog_MQTT : public TbrzCommandLog_WSProtocolClient {
   virtual void HandleMQTTAuth();
 
  protected:
+  void CommandOpen() override;
   void DoProcessJSON() override;
 
   virtual void CommandSubscribe();
@@ -100,6 +103,7 @@ class TbrzCommandLog_MQTT : public TbrzCommandLog_WSProtocolClient {
 
   std::unique_ptr<TbrzWSProtocol_MQTT_Client> FMQTT;
   std::atomic<bool> FDetails{false};
+  std::atomic<bool> FConnectAwaited{false};
   std::atomic<bool> FTimestamps{false};
   std::mutex FSessionLock;  // guards FSession and FSubscriptions
   TSession FSession;

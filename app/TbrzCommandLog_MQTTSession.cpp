@@ -186,10 +186,16 @@ void TbrzCommandLog_MQTT::HandleMQTTBeforeConnect(bool& aCleanSession, std::stri
 
 void TbrzCommandLog_MQTT::HandleMQTTConnect(bool Session, int32_t ReasonCode, const std::string& ReasonName,
                                             const TbrzWSMQTTCONNACKProperties* Properties) {
+  FConnectAwaited = false;
   std::string line = EventLine::MQTTConnect(Session, ReasonCode, ReasonName);
   if (FDetails.load() && Properties && MQTT5()) line = WithParams(std::move(line), EventLine::ConnackDetails(*Properties));
   WriteLog(line);
   if (ReasonCode == 0 && !Session) Resubscribe();
+}
+
+void TbrzCommandLog_MQTT::CommandOpen() {
+  FConnectAwaited = true;
+  TbrzCommandLog_WSProtocolClient::CommandOpen();
 }
 
 void TbrzCommandLog_MQTT::Resubscribe() {

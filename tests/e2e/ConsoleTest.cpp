@@ -51,12 +51,12 @@ TEST(Console, HelpInAnyCasePrintsTheUsageText) {
   usage.insert(usage.end(), std::begin(kHelpBase), std::end(kHelpBase));
   usage.insert(usage.end(), std::begin(kHelpWSClient), std::end(kHelpWSClient));
   usage.insert(usage.end(), std::begin(kHelpMQTT), std::end(kHelpMQTT));
-  ASSERT_EQ(usage.size(), 36u);
+  ASSERT_EQ(usage.size(), 34u);
   EXPECT_EQ(usage[0], "***TCP Server***");
-  EXPECT_EQ(usage[9], "***brzWebSocketClient usage***");
-  EXPECT_EQ(usage[20], "[enable watchdog every 10 seconds} {\"message\":\"watchdog\", \"params\":{\"watchdog\":"
+  EXPECT_EQ(usage[7], "***brzWebSocketClient usage***");
+  EXPECT_EQ(usage[18], "[enable watchdog every 10 seconds} {\"message\":\"watchdog\", \"params\":{\"watchdog\":"
                        "{\"enabled\": true, \"interval\": 10}}}");
-  EXPECT_EQ(usage[35], "[enable heartbeat every 30 seconds] {\"message\":\"heartbeat\", \"protocol\":\"mqtt\", "
+  EXPECT_EQ(usage[33], "[enable heartbeat every 30 seconds] {\"message\":\"heartbeat\", \"protocol\":\"mqtt\", "
                        "\"params\":{\"enabled\": true, \"interval\": 30}}");
   for (const char* keyword : {"help", "Help", "HELP"}) {
     auto [lines, status] = RunWith(std::string(keyword) + "\n");

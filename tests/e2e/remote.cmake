@@ -8,10 +8,6 @@ if(TARGET brz_app AND TARGET brzmqtt)
       ${PROJECT_SOURCE_DIR}/tests/support/TestCerts.cpp
     LIBS brz_server)
   add_dependencies(e2e_remote_tests brzmqtt)
-  # Times of sanitized programs say nothing about speed.
-  if(BRZ_SANITIZE)
-    target_compile_definitions(e2e_remote_tests PRIVATE BRZ_TEST_SANITIZED)
-  endif()
 endif()
 
 # The web console in headless Chromium driven by python3-selenium (runs as root in CI: --no-sandbox).
