@@ -129,7 +129,10 @@ TEST(RemoteSafety, TokenIsAskedOfEveryKindOfOperator) {
   waiting.Send(kAuth);  // no line end: the closing brace ends it
   waiting.Send(kApi311);
   EXPECT_EQ(program.Expect("options"), kOptions311);
-  EXPECT_EQ(waiting.ReadUntil("\n"), kOptions311 + "\n");
+  // A slow machine may classify the operator only after the console's line went out; that line then
+  // reaches it after its auth, never before.
+  const std::string seen = waiting.ReadUntil(kOptions311 + "\n");
+  EXPECT_TRUE(seen == kOptions311 + "\n" || seen == kOptions5 + "\n" + kOptions311 + "\n") << seen;
 
   program.P->WriteLine("EXIT");
   EXPECT_EQ(program.P->Wait(), 0);
