@@ -292,21 +292,9 @@ bool TbrzWSProtocol_MQTT_ClientCore::WaitForAcknowledgement(uint16_t aPacketIden
 
 uint16_t TbrzWSProtocol_MQTT_ClientCore::Subscribe(const std::string& aTopic, TmqttQoS aQoS,
                                                    const TbrzWSMQTTSubscribe_Properties* aSubscribeProperties) {
-  uint16_t identifier = NextPacketIdentifier();
   TbrzWSTopics topics;
   topics.Add(aTopic, aQoS);
-  std::shared_ptr<TbrzWSMQTTMessage> codec = CurrentMessage();
-  TBytes packet;
-  {
-    TbrzLock lock(codec->CS());
-    if (aSubscribeProperties) {
-      codec->SetSubscribeProperties(*aSubscribeProperties);
-      codec->SubscribeProperties().SetEnabled(true);
-    }
-    packet = codec->DoSubscribe(identifier, topics);
-  }
-  SendPacket(packet);
-  return identifier;
+  return Subscribe(topics, aSubscribeProperties);
 }
 
 uint16_t TbrzWSProtocol_MQTT_ClientCore::Subscribe(const TbrzWSTopics& aTopics,
@@ -328,21 +316,9 @@ uint16_t TbrzWSProtocol_MQTT_ClientCore::Subscribe(const TbrzWSTopics& aTopics,
 
 uint16_t TbrzWSProtocol_MQTT_ClientCore::UnSubscribe(const std::string& aTopic,
                                                      const TbrzWSMQTTUnsubscribe_Properties* aUnsubscribeProperties) {
-  uint16_t identifier = NextPacketIdentifier();
   TbrzWSTopics topics;
   topics.Add(aTopic);
-  std::shared_ptr<TbrzWSMQTTMessage> codec = CurrentMessage();
-  TBytes packet;
-  {
-    TbrzLock lock(codec->CS());
-    if (aUnsubscribeProperties) {
-      codec->SetUnsubscribeProperties(*aUnsubscribeProperties);
-      codec->UnsubscribeProperties().SetEnabled(true);
-    }
-    packet = codec->DoUnSubscribe(identifier, topics);
-  }
-  SendPacket(packet);
-  return identifier;
+  return UnSubscribe(topics, aUnsubscribeProperties);
 }
 
 uint16_t TbrzWSProtocol_MQTT_ClientCore::UnSubscribe(const TbrzWSTopics& aTopics,
